@@ -1,0 +1,108 @@
+#pragma once
+// TLS presentation-language codec with the variable-length integers used for vector lengths.
+//
+// Writing never fails. Reading is strict: lengths must be exact and minimally encoded, nothing may
+// run past the end, and a failed read poisons the reader so a decoder can check once at the end.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "base/bytes.h"
+#include "base/result.h"
+
+namespace zerv::mls {
+
+// Largest length a variable-length integer can carry (30 bits).
+inline constexpr uint64_t kMaxVarint = (uint64_t{1} << 30) - 1;
+
+class TlsWriter {
+ public:
+  void u8(uint8_t v) { out_.push_back(v); }
+  void u16(uint16_t v);
+  void u32(uint32_t v);
+  void u64(uint64_t v);
+  void varint(uint64_t v);  // v must be at most kMaxVarint
+  void raw(ByteView v) { out_.insert(out_.end(), v.begin(), v.end()); }
+  void opaque(ByteView v);  // varint length, then the bytes
+  void boolean(bool v) { u8(v ? 1 : 0); }
+
+  // Writes a varint-prefixed vector whose content is produced by body(writer).
+  template <class F>
+  void vec(F&& body) {
+    TlsWriter inner;
+    body(inner);
+    opaque(inner.out_);
+  }
+
+  const Bytes& bytes() const { return out_; }
+  Bytes take() { return std::move(out_); }
+
+ private:
+  Bytes out_;
+};
+
+class TlsReader {
+ public:
+  explicit TlsReader(ByteView in) : in_(in) {}
+
+  uint8_t u8();
+  uint16_t u16();
+  uint32_t u32();
+  uint64_t u64();
+  uint64_t varint();
+  bool boolean();
+  ByteView raw(size_t n);
+  Bytes opaque();
+  ByteView opaque_view();
+  // A reader over the content of a varint-prefixed vector.
+  TlsReader vec();
+
+  // Reads a varint-prefixed vector, calling item(sub_reader) until its content is used up.
+  // A failure inside the vector fails this reader too.
+  template <class F>
+  void for_each_in_vec(F&& item) {
+    TlsReader sub = vec();
+    while (sub.ok() && !sub.empty()) item(sub);
+    if (!sub.ok()) fail(sub.error());
+  }
+
+  // Marks the reader failed with a description (the first failure wins).
+  void fail(std::string what);
+
+  bool ok() const { return !error_; }
+  bool empty() const { return pos_ == in_.size(); }
+  size_t remaining() const { return in_.size() - pos_; }
+  size_t position() const { return pos_; }
+  const std::string& error() const { return message_; }
+
+  // Fails unless everything was read; returns ok().
+  bool finish();
+
+ private:
+  bool need(size_t n);
+
+  ByteView in_;
+  size_t pos_ = 0;
+  bool error_ = false;
+  std::string message_;
+};
+
+// Decodes a whole value with T::decode(TlsReader&) -> T, requiring that no bytes trail.
+template <class T>
+Result<T> decode_all(ByteView in) {
+  TlsReader r(in);
+  T value = T::decode(r);
+  if (!r.finish()) return fail(r.error());
+  return value;
+}
+
+// Encodes a value with value.encode(TlsWriter&).
+template <class T>
+Bytes encode_one(const T& value) {
+  TlsWriter w;
+  value.encode(w);
+  return w.take();
+}
+
+}  // namespace zerv::mls

@@ -1,0 +1,12 @@
+#include "stack-ffi/last_error.h"
+
+namespace zerv::ffi {
+namespace {
+thread_local std::string t_last_error;
+}
+
+void clear_last_error() noexcept { t_last_error.clear(); }
+void set_last_error(std::string_view text) { t_last_error.assign(text); }
+const std::string& last_error_text() noexcept { return t_last_error; }
+
+}  // namespace zerv::ffi
