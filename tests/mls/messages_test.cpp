@@ -102,5 +102,30 @@ TEST(Messages, EveryStructureRoundTrips) {
   EXPECT_EQ(round_trips().size(), 17u);
 }
 
+// The typed extensions the group infos carry decode through get_extension.
+TEST(Messages, GroupInfoExtensionsDecode) {
+  auto file = vectors() / "messages.json";
+  if (!std::filesystem::exists(file)) GTEST_SKIP() << "no MLS vectors at " << file;
+  auto cases = zerv::testing::load_json(file);
+  for (size_t i = 0; i < cases.size(); ++i) {
+    SCOPED_TRACE("case " + std::to_string(i));
+    auto m = decode_all<MLSMessage>(zerv::testing::hex(cases[i]["mls_group_info"]));
+    ASSERT_TRUE(m.has_value());
+    const auto& info = std::get<GroupInfo>(m->content);
+
+    auto tree = get_extension<RatchetTreeExtension>(info.extensions);
+    ASSERT_TRUE(tree.has_value()) << tree.error().message;
+    ASSERT_TRUE(tree->has_value());
+    EXPECT_FALSE((*tree)->nodes.empty());
+    auto pub = get_extension<ExternalPub>(info.extensions);
+    ASSERT_TRUE(pub.has_value()) << pub.error().message;
+    EXPECT_TRUE(pub->has_value());
+    auto required = get_extension<RequiredCapabilities>(info.group_context.extensions);
+    ASSERT_TRUE(required.has_value()) << required.error().message;
+    EXPECT_TRUE(required->has_value());
+    EXPECT_FALSE(get_extension<ExternalSenders>(info.group_context.extensions)->has_value());
+  }
+}
+
 }  // namespace
 }  // namespace zerv::mls
