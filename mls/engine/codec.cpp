@@ -102,6 +102,12 @@ bool TlsReader::boolean() {
   return v == 1;
 }
 
+bool TlsReader::presence() {
+  uint8_t v = u8();
+  if (v > 1) fail("invalid optional presence flag");
+  return v == 1;
+}
+
 ByteView TlsReader::raw(size_t n) {
   if (!need(n)) return {};
   ByteView v = in_.subspan(pos_, n);
@@ -131,6 +137,51 @@ TlsReader TlsReader::vec() {
 bool TlsReader::finish() {
   if (!error_ && pos_ != in_.size()) fail("trailing bytes after structure");
   return !error_;
+}
+
+void encode_u16_vec(TlsWriter& w, const std::vector<uint16_t>& items) {
+  w.vec([&](TlsWriter& inner) {
+    for (uint16_t v : items) inner.u16(v);
+  });
+}
+
+std::vector<uint16_t> decode_u16_vec(TlsReader& r) {
+  std::vector<uint16_t> out;
+  r.for_each_in_vec([&](TlsReader& sub) {
+    uint16_t v = sub.u16();
+    if (sub.ok()) out.push_back(v);
+  });
+  return out;
+}
+
+void encode_u32_vec(TlsWriter& w, const std::vector<uint32_t>& items) {
+  w.vec([&](TlsWriter& inner) {
+    for (uint32_t v : items) inner.u32(v);
+  });
+}
+
+std::vector<uint32_t> decode_u32_vec(TlsReader& r) {
+  std::vector<uint32_t> out;
+  r.for_each_in_vec([&](TlsReader& sub) {
+    uint32_t v = sub.u32();
+    if (sub.ok()) out.push_back(v);
+  });
+  return out;
+}
+
+void encode_opaque_vec(TlsWriter& w, const std::vector<Bytes>& items) {
+  w.vec([&](TlsWriter& inner) {
+    for (const Bytes& v : items) inner.opaque(v);
+  });
+}
+
+std::vector<Bytes> decode_opaque_vec(TlsReader& r) {
+  std::vector<Bytes> out;
+  r.for_each_in_vec([&](TlsReader& sub) {
+    Bytes v = sub.opaque();
+    if (sub.ok()) out.push_back(std::move(v));
+  });
+  return out;
 }
 
 }  // namespace zerv::mls

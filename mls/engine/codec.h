@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "base/bytes.h"
 #include "base/result.h"
@@ -63,9 +64,17 @@ class TlsReader {
   template <class F>
   void for_each_in_vec(F&& item) {
     TlsReader sub = vec();
-    while (sub.ok() && !sub.empty()) item(sub);
+    while (sub.ok() && !sub.empty()) {
+      size_t before = sub.position();
+      item(sub);
+      // An item that consumes nothing would loop forever.
+      if (sub.ok() && sub.position() == before) sub.fail("empty vector item");
+    }
     if (!sub.ok()) fail(sub.error());
   }
+
+  // Reads the presence byte of optional<T>: 0 absent, 1 present, anything else fails.
+  bool presence();
 
   // Marks the reader failed with a description (the first failure wins).
   void fail(std::string what);
@@ -87,6 +96,49 @@ class TlsReader {
   bool error_ = false;
   std::string message_;
 };
+
+// vector<T> of structures with encode/decode members.
+template <class T>
+void encode_vec(TlsWriter& w, const std::vector<T>& items) {
+  w.vec([&](TlsWriter& inner) {
+    for (const T& item : items) item.encode(inner);
+  });
+}
+
+template <class T>
+std::vector<T> decode_vec(TlsReader& r) {
+  std::vector<T> out;
+  r.for_each_in_vec([&](TlsReader& sub) {
+    T item = T::decode(sub);
+    if (sub.ok()) out.push_back(std::move(item));
+  });
+  return out;
+}
+
+// vector<uint16> and vector<uint32>, used for capability lists and leaf indices.
+void encode_u16_vec(TlsWriter& w, const std::vector<uint16_t>& items);
+std::vector<uint16_t> decode_u16_vec(TlsReader& r);
+void encode_u32_vec(TlsWriter& w, const std::vector<uint32_t>& items);
+std::vector<uint32_t> decode_u32_vec(TlsReader& r);
+
+// vector<opaque<V>>, e.g. certificate chains.
+void encode_opaque_vec(TlsWriter& w, const std::vector<Bytes>& items);
+std::vector<Bytes> decode_opaque_vec(TlsReader& r);
+
+// optional<T> of a structure.
+template <class T>
+void encode_optional(TlsWriter& w, const std::optional<T>& value) {
+  w.u8(value ? 1 : 0);
+  if (value) value->encode(w);
+}
+
+template <class T>
+std::optional<T> decode_optional(TlsReader& r) {
+  if (!r.presence()) return std::nullopt;
+  T value = T::decode(r);
+  if (!r.ok()) return std::nullopt;
+  return value;
+}
 
 // Decodes a whole value with T::decode(TlsReader&) -> T, requiring that no bytes trail.
 template <class T>

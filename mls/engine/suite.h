@@ -22,6 +22,7 @@ inline constexpr size_t kTagSize = 16;
 struct HpkeCiphertext {
   Bytes kem_output;
   Bytes ciphertext;
+  bool operator==(const HpkeCiphertext&) const = default;
 };
 
 namespace suite {
