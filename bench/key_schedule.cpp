@@ -1,6 +1,8 @@
 // Cost of an epoch change in the key schedule and of protecting and unprotecting a 100-byte
 // application message, against a bare AES-128-GCM seal of 100 bytes measured in the same run.
 
+#include "mls/engine/key_schedule.h"
+
 #include <benchmark/benchmark.h>
 
 #include <chrono>
@@ -8,7 +10,6 @@
 #include <vector>
 
 #include "crypto/crypto.h"
-#include "mls/engine/key_schedule.h"
 #include "mls/engine/message_protection.h"
 #include "mls/engine/suite.h"
 
@@ -16,8 +17,13 @@ namespace zerv::mls {
 namespace {
 
 const GroupContext& context() {
-  static const GroupContext ctx{kProtocolVersion, kCipherSuite, Bytes(16, 0x11), 42,
-                                Bytes(kHashSize, 0x22), Bytes(kHashSize, 0x33), {}};
+  static const GroupContext ctx{kProtocolVersion,
+                                kCipherSuite,
+                                Bytes(16, 0x11),
+                                42,
+                                Bytes(kHashSize, 0x22),
+                                Bytes(kHashSize, 0x33),
+                                {}};
   return ctx;
 }
 
@@ -40,9 +46,9 @@ double baseline_seconds() {
 
 // Reports time per iteration divided by the bare seal's time, as the counter "x_bare_seal".
 void report_ratio(benchmark::State& state) {
-  state.counters["x_bare_seal"] = benchmark::Counter(
-      baseline_seconds(),
-      benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+  state.counters["x_bare_seal"] =
+      benchmark::Counter(baseline_seconds(), benchmark::Counter::kIsIterationInvariantRate |
+                                                 benchmark::Counter::kInvert);
 }
 
 void BM_BareAeadSeal100(benchmark::State& state) {
@@ -71,16 +77,16 @@ struct Sender1 {
   crypto::Ed25519KeyPair keys = crypto::ed25519_generate();
   Bytes sender_data_secret = Bytes(kHashSize, 7);
   Bytes encryption_secret = Bytes(kHashSize, 8);
-  FramedContent framed{context().group_id, context().epoch, Sender::member(1), {},
-                       Bytes(100, 0x61)};
+  FramedContent framed{
+      context().group_id, context().epoch, Sender::member(1), {}, Bytes(100, 0x61)};
 };
 
 void BM_PrivateMessageProtect100(benchmark::State& state) {
   Sender1 s;
   SecretTree tree(s.encryption_secret, 2);
   for (auto _ : state) {
-    auto content = sign_content(wire_format::kPrivateMessage, s.framed, context(),
-                                s.keys.private_key);
+    auto content =
+        sign_content(wire_format::kPrivateMessage, s.framed, context(), s.keys.private_key);
     auto msg = protect_private(*content, tree, s.sender_data_secret);
     if (!msg) std::abort();
     benchmark::DoNotOptimize(msg->ciphertext.data());
@@ -106,15 +112,15 @@ void BM_PrivateMessageUnprotect100(benchmark::State& state) {
       receiver = SecretTree(s.encryption_secret, 2);
       batch.clear();
       for (size_t i = 0; i < kBatch; ++i) {
-        auto content = sign_content(wire_format::kPrivateMessage, s.framed, context(),
-                                    s.keys.private_key);
+        auto content =
+            sign_content(wire_format::kPrivateMessage, s.framed, context(), s.keys.private_key);
         batch.push_back(*protect_private(*content, sender, s.sender_data_secret));
       }
       next = 0;
       state.ResumeTiming();
     }
-    auto content = unprotect_private(batch[next++], context(), receiver, s.sender_data_secret,
-                                     lookup);
+    auto content =
+        unprotect_private(batch[next++], context(), receiver, s.sender_data_secret, lookup);
     if (!content) std::abort();
     benchmark::DoNotOptimize(content->auth.signature.data());
   }

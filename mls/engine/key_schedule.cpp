@@ -4,8 +4,7 @@
 
 namespace zerv::mls::key_schedule {
 
-SecretBytes joiner_secret(ByteView init_secret, ByteView commit_secret,
-                          ByteView group_context) {
+SecretBytes joiner_secret(ByteView init_secret, ByteView commit_secret, ByteView group_context) {
   const SecretBytes prk = suite::extract(init_secret, commit_secret);
   return suite::expand_with_label(prk, "joiner", group_context, kHashSize);
 }

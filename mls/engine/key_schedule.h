@@ -31,8 +31,7 @@ struct EpochSecrets {
 namespace key_schedule {
 
 // joiner_secret = ExpandWithLabel(Extract(init_secret, commit_secret), "joiner", GroupContext, Nh)
-SecretBytes joiner_secret(ByteView init_secret, ByteView commit_secret,
-                          ByteView group_context);
+SecretBytes joiner_secret(ByteView init_secret, ByteView commit_secret, ByteView group_context);
 
 // The epoch as a member sees it when processing or creating a Commit. group_context is the
 // encoded GroupContext of the new epoch; psk_secret is all zero without PSKs.

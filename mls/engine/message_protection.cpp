@@ -14,8 +14,7 @@ namespace {
 constexpr std::string_view kTbsLabel = "FramedContentTBS";
 constexpr size_t kReuseGuardSize = 4;
 
-Result<void> check_group_and_epoch(ByteView group_id, uint64_t epoch,
-                                   const GroupContext& context) {
+Result<void> check_group_and_epoch(ByteView group_id, uint64_t epoch, const GroupContext& context) {
   if (!std::ranges::equal(group_id, context.group_id)) return fail("message for another group");
   if (epoch != context.epoch) return fail("message for another epoch");
   return {};
@@ -81,8 +80,7 @@ Result<PublicMessage> protect_public(const AuthenticatedContent& content,
 }
 
 Result<AuthenticatedContent> unprotect_public(const PublicMessage& message,
-                                              const GroupContext& context,
-                                              ByteView membership_key,
+                                              const GroupContext& context, ByteView membership_key,
                                               const SignatureKeyLookup& signature_key) {
   if (auto ok = check_group_and_epoch(message.content.group_id, message.content.epoch, context);
       !ok) {
@@ -128,8 +126,12 @@ Result<PrivateMessage> protect_private(const AuthenticatedContent& content, Secr
   }
   const Bytes plaintext = plain.encode(padding);
 
-  PrivateMessage out{content.content.group_id, content.content.epoch, type,
-                     content.content.authenticated_data, {}, {}};
+  PrivateMessage out{content.content.group_id,
+                     content.content.epoch,
+                     type,
+                     content.content.authenticated_data,
+                     {},
+                     {}};
   Result<Bytes> ciphertext = suite::aead_seal(
       key->key, guarded_nonce(key->nonce, sender.reuse_guard),
       private_content_aad(out.group_id, out.epoch, type, out.authenticated_data), plaintext);
@@ -137,9 +139,8 @@ Result<PrivateMessage> protect_private(const AuthenticatedContent& content, Secr
   out.ciphertext = std::move(*ciphertext);
 
   const SenderDataKey sd_key = sender_data_key(sender_data_secret, out.ciphertext);
-  Result<Bytes> sealed = suite::aead_seal(sd_key.key, sd_key.nonce,
-                                          sender_data_aad(out.group_id, out.epoch, type),
-                                          encode_one(sender));
+  Result<Bytes> sealed = suite::aead_seal(
+      sd_key.key, sd_key.nonce, sender_data_aad(out.group_id, out.epoch, type), encode_one(sender));
   if (!sealed) return fail("encrypt sender data: ", sealed.error());
   out.encrypted_sender_data = std::move(*sealed);
   return out;
@@ -158,9 +159,9 @@ Result<AuthenticatedContent> unprotect_private(const PrivateMessage& message,
   }
 
   const SenderDataKey sd_key = sender_data_key(sender_data_secret, message.ciphertext);
-  Result<Bytes> sender_bytes =
-      suite::aead_open(sd_key.key, sd_key.nonce, sender_data_aad(message.group_id, message.epoch, type),
-                       message.encrypted_sender_data);
+  Result<Bytes> sender_bytes = suite::aead_open(
+      sd_key.key, sd_key.nonce, sender_data_aad(message.group_id, message.epoch, type),
+      message.encrypted_sender_data);
   if (!sender_bytes) return fail("cannot decrypt sender data");
   Result<SenderData> sender = decode_all<SenderData>(*sender_bytes);
   if (!sender) return fail("malformed sender data: ", sender.error());

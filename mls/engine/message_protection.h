@@ -36,8 +36,7 @@ Result<PublicMessage> protect_public(const AuthenticatedContent& content,
 // Checks group and epoch, the membership tag of a member sender and the signature. The
 // confirmation tag of a commit is left to the caller, who holds the next epoch's key.
 Result<AuthenticatedContent> unprotect_public(const PublicMessage& message,
-                                              const GroupContext& context,
-                                              ByteView membership_key,
+                                              const GroupContext& context, ByteView membership_key,
                                               const SignatureKeyLookup& signature_key);
 
 // Encrypts content from a member with the next key of its ratchet in tree. The plaintext is

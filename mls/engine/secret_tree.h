@@ -32,8 +32,8 @@ class SecretTree {
 
   SecretTree() = default;
   // A tree over n_leaves leaves (the width of the group's ratchet tree).
-  SecretTree(ByteView encryption_secret, uint32_t n_leaves,
-             uint32_t tolerance = kDefaultTolerance, uint32_t max_forward = kDefaultMaxForward);
+  SecretTree(ByteView encryption_secret, uint32_t n_leaves, uint32_t tolerance = kDefaultTolerance,
+             uint32_t max_forward = kDefaultMaxForward);
 
   uint32_t n_leaves() const { return n_leaves_; }
 
@@ -52,8 +52,8 @@ class SecretTree {
 
  private:
   struct Ratchet {
-    SecretBytes secret;            // ratchet secret of generation `next`
-    uint64_t next = 0;             // 2^32 once the last generation was derived
+    SecretBytes secret;                   // ratchet secret of generation `next`
+    uint64_t next = 0;                    // 2^32 once the last generation was derived
     std::map<uint32_t, RatchetKey> kept;  // derived, not yet consumed
   };
   struct Leaf {

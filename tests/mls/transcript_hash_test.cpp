@@ -38,7 +38,8 @@ TEST(TranscriptHash, MatchesVectors) {
                                            content->auth.confirmation_tag);
     EXPECT_EQ(h.confirmed, hex(c["confirmed_transcript_hash_after"]));
     EXPECT_EQ(h.interim, hex(c["interim_transcript_hash_after"]));
-    EXPECT_EQ(h.confirmed, confirmed_transcript_hash(hex(c["interim_transcript_hash_before"]), input));
+    EXPECT_EQ(h.confirmed,
+              confirmed_transcript_hash(hex(c["interim_transcript_hash_before"]), input));
     EXPECT_EQ(h.interim, interim_transcript_hash(h.confirmed, content->auth.confirmation_tag));
     EXPECT_TRUE(key_schedule::verify_confirmation_tag(hex(c["confirmation_key"]), h.confirmed,
                                                       content->auth.confirmation_tag));
