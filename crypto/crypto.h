@@ -15,7 +15,9 @@ Bytes hash(HashAlg alg, ByteView data);
 Bytes hmac(HashAlg alg, ByteView key, ByteView data);
 // HKDF (RFC 5869).
 SecretBytes hkdf_extract(HashAlg alg, ByteView salt, ByteView ikm);
+// length must be at most hkdf_max_length(alg); a larger one is a caller bug and aborts.
 SecretBytes hkdf_expand(HashAlg alg, ByteView prk, ByteView info, size_t length);
+size_t hkdf_max_length(HashAlg alg);  // 255 * hash_size(alg)
 
 // Authenticated encryption with associated data.
 enum class AeadAlg { kAes128Gcm, kAes256Gcm, kChaCha20Poly1305 };

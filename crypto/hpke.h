@@ -34,6 +34,7 @@ class Context {
  public:
   Result<Bytes> seal(ByteView aad, ByteView plaintext);
   Result<Bytes> open(ByteView aad, ByteView ciphertext);
+  // length is at most 255 * 32 (the KDF limit); a larger one is a caller bug and aborts.
   SecretBytes export_secret(ByteView exporter_context, size_t length) const;
 
   SecretBytes key, base_nonce, exporter_secret;
