@@ -1,5 +1,7 @@
 #include "mls/engine/key_package.h"
 
+#include "mls/engine/suite.h"
+
 namespace zerv::mls {
 
 void KeyPackage::encode_content(TlsWriter& w) const {
@@ -14,6 +16,10 @@ Bytes KeyPackage::to_be_signed() const {
   TlsWriter w;
   encode_content(w);
   return w.take();
+}
+
+Bytes KeyPackage::ref() const {
+  return suite::ref_hash("MLS 1.0 KeyPackage Reference", encode_one(*this));
 }
 
 void KeyPackage::encode(TlsWriter& w) const {

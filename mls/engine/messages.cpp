@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <string>
 
+#include "mls/engine/suite.h"
+
 namespace zerv::mls {
 
 std::optional<uint32_t> Sender::leaf_index() const {
@@ -106,6 +108,10 @@ AuthenticatedContent AuthenticatedContent::decode(TlsReader& r) {
   if (!r.ok()) return a;
   a.auth = FramedContentAuthData::decode(r, a.content.content_type());
   return a;
+}
+
+ProposalRef make_proposal_ref(const AuthenticatedContent& content) {
+  return suite::ref_hash("MLS 1.0 Proposal Reference", encode_one(content));
 }
 
 namespace {

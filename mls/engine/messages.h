@@ -114,6 +114,10 @@ struct AuthenticatedContent {
   bool operator==(const AuthenticatedContent&) const = default;
 };
 
+// ProposalRef = RefHash("MLS 1.0 Proposal Reference", AuthenticatedContent) of the message that
+// carried the proposal.
+ProposalRef make_proposal_ref(const AuthenticatedContent& content);
+
 // FramedContentTBS, the input of the "FramedContentTBS" signature. The group context is included
 // only for member and new_member_commit senders; for others it is ignored.
 Bytes framed_content_tbs(uint16_t wire_format, const FramedContent& content,

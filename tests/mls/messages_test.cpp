@@ -14,6 +14,7 @@
 #include "mls/engine/commit.h"
 #include "mls/engine/leaf_node.h"
 #include "mls/engine/proposals.h"
+#include "mls/engine/suite.h"
 #include "mls/engine/welcome.h"
 
 namespace zerv::mls {
@@ -125,6 +126,36 @@ TEST(Messages, GroupInfoExtensionsDecode) {
     EXPECT_TRUE(required->has_value());
     EXPECT_FALSE(get_extension<ExternalSenders>(info.group_context.extensions)->has_value());
   }
+}
+
+// A real key package: its signatures verify over our TBS encodings, and its reference addresses
+// the welcome sent to it.
+TEST(Messages, KeyPackageSignaturesAndReference) {
+  auto file = vectors() / "welcome.json";
+  if (!std::filesystem::exists(file)) GTEST_SKIP() << "no MLS vectors at " << file;
+  size_t checked = 0;
+  for (const auto& c : zerv::testing::load_json(file)) {
+    if (c["cipher_suite"].get<uint16_t>() != kCipherSuite) continue;
+    auto kp_msg = decode_all<MLSMessage>(zerv::testing::hex(c["key_package"]));
+    ASSERT_TRUE(kp_msg.has_value()) << kp_msg.error().message;
+    const auto& kp = std::get<KeyPackage>(kp_msg->content);
+    const Bytes& key = kp.leaf_node.signature_key;
+    EXPECT_TRUE(suite::verify_with_label(key, "KeyPackageTBS", kp.to_be_signed(), kp.signature));
+    EXPECT_TRUE(suite::verify_with_label(key, "LeafNodeTBS", kp.leaf_node.to_be_signed({}, 0),
+                                         kp.leaf_node.signature));
+    // The group binding is ignored for key_package leaves.
+    EXPECT_EQ(kp.leaf_node.to_be_signed({}, 0), kp.leaf_node.to_be_signed(Bytes{1}, 5));
+
+    auto welcome_msg = decode_all<MLSMessage>(zerv::testing::hex(c["welcome"]));
+    ASSERT_TRUE(welcome_msg.has_value()) << welcome_msg.error().message;
+    const auto& welcome = std::get<Welcome>(welcome_msg->content);
+    Bytes ref = kp.ref();
+    EXPECT_EQ(ref.size(), kHashSize);
+    EXPECT_NE(welcome.find_secrets(ref), nullptr);
+    EXPECT_EQ(welcome.find_secrets(Bytes(kHashSize, 0)), nullptr);
+    ++checked;
+  }
+  EXPECT_GT(checked, 0u);
 }
 
 }  // namespace
