@@ -468,8 +468,17 @@ Result<void> RatchetTree::merge_update_path(LeafIndex sender, const UpdatePath& 
   for (const Bytes& k : keys) fresh.emplace_back(k, 0);
   fresh.emplace_back(path.leaf_node.encryption_key, 0);
   if (find_duplicate(fresh)) return fail("update path repeats a public key");
-  for (const auto& [key, unused] : fresh) {
-    if (has_encryption_key(key)) return fail("update path public key already in the tree");
+  // One pass over the tree; the fresh keys are sorted, so each node costs a binary search.
+  auto less = [](const auto& a, const auto& b) {
+    return std::lexicographical_compare(a.first.begin(), a.first.end(), b.first.begin(),
+                                        b.first.end());
+  };
+  for (uint32_t x = 0; x < nodes_.size(); ++x) {
+    if (!nodes_[x]) continue;
+    std::pair<ByteView, uint32_t> probe(encryption_key(NodeIndex(x)), 0);
+    if (std::binary_search(fresh.begin(), fresh.end(), probe, less)) {
+      return fail("update path public key already in the tree");
+    }
   }
 
   Bytes leaf_hash;
