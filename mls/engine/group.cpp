@@ -303,6 +303,25 @@ Result<Group> Group::join(Storage& storage, const Welcome& welcome, const GroupC
     return fail("group info version or cipher suite differs from the key package's");
   }
 
+  // The group's extensions must all be understood here.
+  const Capabilities& own_caps = kp->key_package.leaf_node.capabilities;
+  for (const Extension& ext : ctx.extensions) {
+    if (!is_default_extension_type(ext.extension_type) &&
+        !listed(own_caps.extensions, ext.extension_type)) {
+      return fail("group uses extension type " + std::to_string(ext.extension_type) +
+                  " which this member does not support");
+    }
+  }
+  if (Result<std::optional<RequiredCapabilities>> rc =
+          get_extension<RequiredCapabilities>(ctx.extensions);
+      !rc) {
+    return std::unexpected(rc.error());
+  }
+  if (Result<std::optional<ExternalSenders>> es = get_extension<ExternalSenders>(ctx.extensions);
+      !es) {
+    return std::unexpected(es.error());
+  }
+
   // The tree: given out of band, or carried in the GroupInfo.
   std::vector<std::optional<Node>> nodes;
   if (tree) {

@@ -286,6 +286,24 @@ TEST_F(GroupTest, RefusesBadInput) {
   EXPECT_FALSE(bob.group->commit(adding(bob.kp)).has_value());    // already a member
 }
 
+TEST_F(GroupTest, LateApplicationDataFromKeptEpochs) {
+  GroupConfig keep_one;
+  keep_one.past_epochs = 1;
+  create(alice, keep_one);
+  join(bob, *commit(alice, adding(bob.kp), {}).welcome, keep_one);
+  Result<MLSMessage> late = bob.group->protect_application(as_bytes("late"));
+  Result<MLSMessage> later = bob.group->protect_application(as_bytes("later"));
+  ASSERT_TRUE(late && later);
+  commit(alice, with_path(), {&bob});
+  Result<ProcessedMessage> got = alice.group->process(*late);
+  ASSERT_TRUE(got.has_value()) << got.error().message;
+  EXPECT_EQ(to_bytes(got->application_data), to_bytes(as_bytes("late")));
+  EXPECT_FALSE(alice.group->process(*late).has_value());  // each key opens one message
+  // Two epochs back is beyond what is kept.
+  commit(alice, with_path(), {&bob});
+  EXPECT_FALSE(alice.group->process(*later).has_value());
+}
+
 TEST_F(GroupTest, WelcomeForAnotherKeyPackageIsRefused) {
   create(alice);
   CommitOutput out = commit(alice, adding(bob.kp), {});
