@@ -8,7 +8,6 @@ const Algorithms& algorithms() {
   static const Algorithms algs{
       check(EVP_MD_fetch(nullptr, "SHA256", nullptr)),
       check(EVP_MD_fetch(nullptr, "SHA512", nullptr)),
-      check(EVP_MAC_fetch(nullptr, "HMAC", nullptr)),
       check(EVP_CIPHER_fetch(nullptr, "AES-128-GCM", nullptr)),
       check(EVP_CIPHER_fetch(nullptr, "AES-256-GCM", nullptr)),
       check(EVP_CIPHER_fetch(nullptr, "ChaCha20-Poly1305", nullptr)),

@@ -6,6 +6,7 @@
 #include <openssl/evp.h>
 
 #include <cstdlib>
+#include <initializer_list>
 #include <memory>
 
 #include "crypto/crypto.h"
@@ -19,7 +20,6 @@ struct Deleter {
 
 using MdCtx = std::unique_ptr<EVP_MD_CTX, Deleter<EVP_MD_CTX, EVP_MD_CTX_free>>;
 using CipherCtx = std::unique_ptr<EVP_CIPHER_CTX, Deleter<EVP_CIPHER_CTX, EVP_CIPHER_CTX_free>>;
-using MacCtx = std::unique_ptr<EVP_MAC_CTX, Deleter<EVP_MAC_CTX, EVP_MAC_CTX_free>>;
 using Pkey = std::unique_ptr<EVP_PKEY, Deleter<EVP_PKEY, EVP_PKEY_free>>;
 using PkeyCtx = std::unique_ptr<EVP_PKEY_CTX, Deleter<EVP_PKEY_CTX, EVP_PKEY_CTX_free>>;
 
@@ -27,7 +27,6 @@ using PkeyCtx = std::unique_ptr<EVP_PKEY_CTX, Deleter<EVP_PKEY_CTX, EVP_PKEY_CTX
 struct Algorithms {
   EVP_MD* sha256;
   EVP_MD* sha512;
-  EVP_MAC* hmac;
   EVP_CIPHER* aes128gcm;
   EVP_CIPHER* aes256gcm;
   EVP_CIPHER* chacha20poly1305;
@@ -36,8 +35,9 @@ const Algorithms& algorithms();
 
 const EVP_MD* md(HashAlg alg);
 
-// An HMAC context keyed with key, ready for EVP_MAC_update.
-MacCtx hmac_start(HashAlg alg, ByteView key);
+// HMAC(key, concatenation of parts) written to out (hash_size(alg) bytes). out is written only
+// after every part was read, so it may be one of them.
+void hmac_into(HashAlg alg, ByteView key, std::initializer_list<ByteView> parts, uint8_t* out);
 
 // An OpenSSL call that cannot fail short of memory exhaustion or a broken library did fail.
 [[noreturn]] inline void die() { std::abort(); }

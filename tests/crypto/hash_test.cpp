@@ -1,5 +1,6 @@
 // Hashes, HMAC and HKDF against published answers.
 #include <gtest/gtest.h>
+#include <openssl/evp.h>
 
 #include "crypto/crypto.h"
 #include "tests/crypto/test_util.h"
@@ -17,7 +18,7 @@ TEST(Hash, KnownAnswers) {
             "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
 }
 
-// RFC 4231 test case 1.
+// RFC 4231 test cases 1 and 6 (a key longer than the block is hashed first).
 TEST(Hmac, KnownAnswers) {
   const Bytes key(20, 0x0b);
   EXPECT_EQ(hex_of(hmac(HashAlg::kSha256, key, as_bytes("Hi There"))),
@@ -25,6 +26,33 @@ TEST(Hmac, KnownAnswers) {
   EXPECT_EQ(hex_of(hmac(HashAlg::kSha512, key, as_bytes("Hi There"))),
             "87aa7cdea5ef619d4ff0b4241a1d6cb02379f4e2ce4ec2787ad0b30545e17cde"
             "daa833b7d6b8a702038b274eaea3f4e4be9d914eeb61f1702e696c203a126854");
+  const Bytes long_key(131, 0xaa);
+  const auto msg = as_bytes("Test Using Larger Than Block-Size Key - Hash Key First");
+  EXPECT_EQ(hex_of(hmac(HashAlg::kSha256, long_key, msg)),
+            "60e431591ee0b67f0d8a26aacbf5b77f8e0bc6213728c5140546040f0ee37f54");
+  EXPECT_EQ(hex_of(hmac(HashAlg::kSha512, long_key, msg)),
+            "80b24263c7c1a3ebb71493c1dd7be8b49b46d1f41b4aeec1121b013783f8f352"
+            "6b56d037e05f2598bd0fd2215d6a1e5295e64f73f63f0aec8b915a985d786598");
+}
+
+// HMAC is written out by hand for speed; OpenSSL's own MAC is the oracle, around the block size.
+TEST(Hmac, MatchesOpenSslMac) {
+  for (HashAlg alg : {HashAlg::kSha256, HashAlg::kSha512}) {
+    const char* name = alg == HashAlg::kSha256 ? "SHA256" : "SHA512";
+    for (size_t key_len : {0, 1, 32, 63, 64, 65, 127, 128, 129, 300}) {
+      Bytes key(key_len);
+      for (size_t i = 0; i < key_len; ++i) key[i] = static_cast<uint8_t>(i * 7 + 1);
+      const Bytes data(key_len + 3, 0x5c);
+      Bytes expected(hash_size(alg));
+      size_t n = 0;
+      static const uint8_t kEmpty = 0;
+      ASSERT_NE(
+          EVP_Q_mac(nullptr, "HMAC", nullptr, name, nullptr, key.empty() ? &kEmpty : key.data(),
+                    key.size(), data.data(), data.size(), expected.data(), expected.size(), &n),
+          nullptr);
+      EXPECT_EQ(hmac(alg, key, data), expected) << name << " key length " << key_len;
+    }
+  }
 }
 
 // RFC 5869 test case 1: 42 bytes of output span two HMAC blocks.
