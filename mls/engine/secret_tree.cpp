@@ -133,4 +133,77 @@ SenderDataKey sender_data_key(ByteView sender_data_secret, ByteView ciphertext) 
           suite::expand_with_label(sender_data_secret, "nonce", sample, kNonceSize)};
 }
 
+
+namespace {
+
+void encode_ratchet_key(TlsWriter& w, const RatchetKey& k) {
+  w.u32(k.generation);
+  w.opaque(k.key);
+  w.opaque(k.nonce);
+}
+
+RatchetKey decode_ratchet_key(TlsReader& r) {
+  RatchetKey k;
+  k.generation = r.u32();
+  k.key = to_secret(r.opaque_view());
+  k.nonce = to_secret(r.opaque_view());
+  return k;
+}
+
+}  // namespace
+
+void SecretTree::encode(TlsWriter& w) const {
+  w.u32(n_leaves_);
+  w.u32(tolerance_);
+  w.u32(max_forward_);
+  w.vec([&](TlsWriter& v) {
+    for (const auto& [index, secret] : nodes_) {
+      v.u32(index);
+      v.opaque(secret);
+    }
+  });
+  auto encode_ratchet = [](TlsWriter& v, const Ratchet& r) {
+    v.opaque(r.secret);
+    v.u64(r.next);
+    v.vec([&](TlsWriter& k) {
+      for (const auto& [gen, key] : r.kept) encode_ratchet_key(k, key);
+    });
+  };
+  w.vec([&](TlsWriter& v) {
+    for (const auto& [index, leaf] : leaves_) {
+      v.u32(index);
+      encode_ratchet(v, leaf.handshake);
+      encode_ratchet(v, leaf.application);
+    }
+  });
+}
+
+SecretTree SecretTree::decode(TlsReader& r) {
+  SecretTree t;
+  t.n_leaves_ = r.u32();
+  t.tolerance_ = r.u32();
+  t.max_forward_ = r.u32();
+  r.for_each_in_vec([&](TlsReader& v) {
+    uint32_t index = v.u32();
+    t.nodes_[index] = to_secret(v.opaque_view());
+  });
+  auto decode_ratchet = [](TlsReader& v, Ratchet& ratchet) {
+    ratchet.secret = to_secret(v.opaque_view());
+    ratchet.next = v.u64();
+    if (ratchet.next > (uint64_t{1} << 32)) v.fail("ratchet generation out of range");
+    v.for_each_in_vec([&](TlsReader& k) {
+      RatchetKey key = decode_ratchet_key(k);
+      uint32_t gen = key.generation;
+      ratchet.kept[gen] = std::move(key);
+    });
+  };
+  r.for_each_in_vec([&](TlsReader& v) {
+    uint32_t index = v.u32();
+    Leaf& leaf = t.leaves_[index];
+    decode_ratchet(v, leaf.handshake);
+    decode_ratchet(v, leaf.application);
+  });
+  return t;
+}
+
 }  // namespace zerv::mls

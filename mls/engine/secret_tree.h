@@ -7,6 +7,7 @@
 
 #include "base/bytes.h"
 #include "base/result.h"
+#include "mls/engine/codec.h"
 #include "mls/engine/tree_math.h"
 
 namespace zerv::mls {
@@ -36,6 +37,10 @@ class SecretTree {
              uint32_t max_forward = kDefaultMaxForward);
 
   uint32_t n_leaves() const { return n_leaves_; }
+
+  // The whole ratchet state, so a stored group never hands out a used key again.
+  void encode(TlsWriter& w) const;
+  static SecretTree decode(TlsReader& r);
 
   // Key for the next message this member sends on its own ratchet. Used up at once: it is never
   // handed out again.

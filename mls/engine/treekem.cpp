@@ -237,4 +237,31 @@ Result<UpdatePath> encrypt_update_path(const RatchetTree& tree, const PendingPat
   return path;
 }
 
+void TreePrivate::encode(TlsWriter& w) const {
+  w.u32(leaf_.value);
+  w.opaque(leaf_key_.private_key);
+  w.opaque(leaf_key_.public_key);
+  w.vec([&](TlsWriter& v) {
+    for (const auto& [index, pair] : node_keys_) {
+      v.u32(index);
+      v.opaque(pair.private_key);
+      v.opaque(pair.public_key);
+    }
+  });
+}
+
+TreePrivate TreePrivate::decode(TlsReader& r) {
+  TreePrivate t;
+  t.leaf_ = LeafIndex(r.u32());
+  t.leaf_key_.private_key = to_secret(r.opaque_view());
+  t.leaf_key_.public_key = r.opaque();
+  r.for_each_in_vec([&](TlsReader& v) {
+    uint32_t index = v.u32();
+    suite::HpkeKeyPair& pair = t.node_keys_[index];
+    pair.private_key = to_secret(v.opaque_view());
+    pair.public_key = v.opaque();
+  });
+  return t;
+}
+
 }  // namespace zerv::mls

@@ -43,6 +43,10 @@ class TreePrivate {
   static Result<TreePrivate> create(LeafIndex leaf, SecretBytes leaf_private_key);
 
   LeafIndex leaf() const { return leaf_; }
+
+  // The held key pairs, for storing a group.
+  void encode(TlsWriter& w) const;
+  static TreePrivate decode(TlsReader& r);
   const SecretBytes& leaf_private_key() const { return leaf_key_.private_key; }
   // Replaces the leaf key (after the member's own Update is committed).
   Result<void> set_leaf_private_key(SecretBytes key);
