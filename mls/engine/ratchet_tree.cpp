@@ -247,6 +247,11 @@ bool RatchetTree::has_signature_key(ByteView key, std::optional<LeafIndex> excep
 
 void RatchetTree::resize_leaves(uint32_t leaves) {
   size_t width = tree_math::node_width(leaves);
+  if (journal_) {
+    for (size_t x = width; x < nodes_.size(); ++x) {
+      if (nodes_[x]) record(NodeIndex(static_cast<uint32_t>(x)));
+    }
+  }
   nodes_.resize(width);
   hashes_.resize(width);
   hash_ok_.resize(width, 0);
@@ -266,7 +271,33 @@ void RatchetTree::invalidate_path(NodeIndex x) {
   }
 }
 
+void RatchetTree::record(NodeIndex x) {
+  if (journal_) journal_->push_back({x.value, nodes_[x.value]});
+}
+
+void RatchetTree::begin_changes() {
+  journal_.emplace();
+  journal_leaves_ = leaf_count_;
+}
+
+void RatchetTree::keep_changes() { journal_.reset(); }
+
+void RatchetTree::rollback() {
+  if (!journal_) return;
+  std::vector<Change> changes = std::move(*journal_);
+  journal_.reset();
+  for (auto it = changes.rbegin(); it != changes.rend(); ++it) {
+    // A node dropped by truncation comes back with the width that held it.
+    while (it->index >= nodes_.size()) resize_leaves(std::max(1u, leaf_count_ * 2));
+    nodes_[it->index] = std::move(it->old);
+    invalidate_path(NodeIndex(it->index));
+  }
+  while (leaf_count_ < journal_leaves_) resize_leaves(std::max(1u, leaf_count_ * 2));
+  if (leaf_count_ > journal_leaves_) resize_leaves(journal_leaves_);
+}
+
 void RatchetTree::set_node(NodeIndex x, std::optional<Node> value) {
+  record(x);
   nodes_[x.value] = std::move(value);
   invalidate_path(x);
 }
@@ -283,6 +314,7 @@ LeafIndex RatchetTree::add_leaf(LeafNode leaf) {
   if (slot == leaf_count_) resize_leaves(leaf_count_ == 0 ? 1 : leaf_count_ * 2);
   for (NodeIndex p : tree_math::direct_path(NodeIndex(LeafIndex(slot)), leaf_count_)) {
     if (!nodes_[p.value]) continue;
+    record(p);
     auto& unmerged = std::get<ParentNode>(nodes_[p.value]->content).unmerged_leaves;
     unmerged.insert(std::upper_bound(unmerged.begin(), unmerged.end(), slot), slot);
     invalidate_path(p);

@@ -75,6 +75,13 @@ class RatchetTree {
   // Blanks the parents on the direct path of leaf i.
   void blank_path(LeafIndex i);
 
+  // Undo for provisional changes (a commit that may still fail): after begin_changes(),
+  // rollback() restores the tree as it was and keep_changes() accepts the new state. Only the
+  // nodes touched in between are saved, so no copy of the whole tree is needed.
+  void begin_changes();
+  void keep_changes();
+  void rollback();
+
   // Non-blank nodes covering the subtree under x, left to right, with unmerged leaves after their
   // parent; leaves listed in `excluded` are left out.
   std::vector<NodeIndex> resolution(NodeIndex x, std::span<const LeafIndex> excluded = {}) const;
@@ -130,6 +137,12 @@ class RatchetTree {
  private:
   using Hash = std::array<uint8_t, 32>;
 
+  struct Change {
+    uint32_t index;
+    std::optional<Node> old;
+  };
+
+  void record(NodeIndex x);
   void set_node(NodeIndex x, std::optional<Node> value);
   void invalidate_path(NodeIndex x);
   void resize_leaves(uint32_t leaves);
@@ -142,6 +155,9 @@ class RatchetTree {
 
   std::vector<std::optional<Node>> nodes_;
   uint32_t leaf_count_ = 0;
+  // Prior values of changed nodes while changes are provisional, with the width at the start.
+  std::optional<std::vector<Change>> journal_;
+  uint32_t journal_leaves_ = 0;
   // Tree hash per node; hash_ok_[x] == 0 means stale. Only tree_hash() writes these.
   mutable std::vector<Hash> hashes_;
   mutable std::vector<uint8_t> hash_ok_;

@@ -273,6 +273,63 @@ TEST(RatchetTree, CachedHashesFollowEveryChange) {
   }
 }
 
+// Undo after changes that grow, shrink and rewrite the tree must give back the same tree, with
+// every cached hash right.
+TEST(RatchetTree, RollbackRestoresTreeAndHashes) {
+  Group g = busy_group();
+  Identity extra = make_identity(70);
+  struct Case {
+    const char* what;
+    std::function<void(RatchetTree&)> change;
+  };
+  const Case cases[] = {
+      {"adds that extend",
+       [](RatchetTree& t) {
+         for (int i = 0; i < 3; ++i) t.add_leaf(make_identity(71 + i).leaf);
+       }},
+      {"removals that truncate",
+       [](RatchetTree& t) {
+         for (uint32_t r : {7u, 6u, 5u, 4u, 1u}) ASSERT_TRUE(t.remove_leaf(LeafIndex(r)));
+       }},
+      {"truncate then extend",
+       [](RatchetTree& t) {
+         for (uint32_t r : {7u, 6u, 5u, 4u}) ASSERT_TRUE(t.remove_leaf(LeafIndex(r)));
+         for (int i = 0; i < 6; ++i) t.add_leaf(make_identity(80 + i).leaf);
+       }},
+      {"update and path",
+       [&](RatchetTree& t) {
+         ASSERT_TRUE(t.update_leaf(LeafIndex(3), extra.leaf));
+         ASSERT_TRUE(
+             start_update_path(t, LeafIndex(3), extra.leaf, kGroupId, extra.signature_priv));
+       }},
+  };
+  for (const Case& c : cases) {
+    RatchetTree tree = g.tree();
+    Bytes encoded = tree.encode();
+    uint32_t width = tree.leaf_count();
+    tree.begin_changes();
+    c.change(tree);
+    ASSERT_NE(tree.encode(), encoded) << c.what;
+    tree.tree_hash();  // hashes cached for the changed tree must not survive the undo
+    tree.rollback();
+    EXPECT_EQ(tree.encode(), encoded) << c.what;
+    ASSERT_EQ(tree.leaf_count(), width) << c.what;
+    Result<RatchetTree> fresh = RatchetTree::decode(encoded);
+    ASSERT_TRUE(fresh);
+    for (uint32_t x = 0; x < tree.node_count(); ++x) {
+      EXPECT_EQ(tree.tree_hash(NodeIndex(x)), fresh->tree_hash(NodeIndex(x)))
+          << c.what << " node " << x;
+    }
+
+    tree.begin_changes();
+    c.change(tree);
+    Bytes changed = tree.encode();
+    tree.keep_changes();
+    tree.rollback();  // nothing left to undo
+    EXPECT_EQ(tree.encode(), changed) << c.what;
+  }
+}
+
 TEST(RatchetTree, DecodeRejectsMalformedTrees) {
   Identity a = make_identity(0);
   Identity b = make_identity(1);
