@@ -109,6 +109,15 @@ class RatchetTree {
   // Everything a joiner checks: tree hash, parent hashes, unmerged leaf lists, key uniqueness,
   // and every leaf (signature, capabilities, credential types, lifetime, extensions).
   Result<void> validate(const TreeCheck& check) const;
+  // Checks a leaf about to enter the tree: from an Add's KeyPackage (`replacing` empty), an
+  // Update, or a commit's path (`replacing` the sender's leaf). Verifies its source, signature,
+  // contents against `check`, credential types against the other members, and that its
+  // encryption key is new to the tree and its signature key new apart from the replaced leaf.
+  Result<void> validate_leaf(const LeafNode& leaf, uint8_t expected_source,
+                             std::optional<LeafIndex> replacing, const TreeCheck& check) const;
+  // The leaf holding exactly this node (a joiner finding itself), if any.
+  std::optional<LeafIndex> find_leaf(const LeafNode& node) const;
+
   // Signature of the leaf at i under its own signature key (group id and index bound for leaves
   // from updates and commits).
   bool leaf_signature_valid(LeafIndex i, ByteView group_id) const;
@@ -126,6 +135,7 @@ class RatchetTree {
   void resize_leaves(uint32_t leaves);
   void truncate();
   const Hash& cached_hash(NodeIndex x) const;
+  // Tree hash of x with the leaves in `removed` (sorted) blanked and dropped from unmerged lists.
   Bytes hash_without(NodeIndex x, std::span<const LeafIndex> removed) const;
   bool subtree_empty(NodeIndex x) const;
   bool resolution_within(NodeIndex x, size_t limit, std::vector<NodeIndex>& out) const;
