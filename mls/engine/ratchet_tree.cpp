@@ -36,8 +36,9 @@ LeafSpan leaf_span(NodeIndex x) {
 NodeIndex left_of(NodeIndex x) { return *tree_math::left(x); }
 NodeIndex right_of(NodeIndex x) { return *tree_math::right(x); }
 
-bool contains_leaf(std::span<const LeafIndex> list, uint32_t leaf) {
-  return std::find(list.begin(), list.end(), LeafIndex(leaf)) != list.end();
+// Lists of leaves are kept sorted: hostile trees may carry long unmerged lists.
+bool contains_leaf(std::span<const LeafIndex> sorted, uint32_t leaf) {
+  return std::binary_search(sorted.begin(), sorted.end(), LeafIndex(leaf));
 }
 
 Bytes hash_leaf_input(uint32_t leaf_index, const LeafNode* leaf) {
@@ -246,6 +247,11 @@ bool RatchetTree::has_signature_key(ByteView key, std::optional<LeafIndex> excep
 
 void RatchetTree::resize_leaves(uint32_t leaves) {
   size_t width = tree_math::node_width(leaves);
+  if (journal_) {
+    for (size_t x = width; x < nodes_.size(); ++x) {
+      if (nodes_[x]) record(NodeIndex(static_cast<uint32_t>(x)));
+    }
+  }
   nodes_.resize(width);
   hashes_.resize(width);
   hash_ok_.resize(width, 0);
@@ -265,7 +271,33 @@ void RatchetTree::invalidate_path(NodeIndex x) {
   }
 }
 
+void RatchetTree::record(NodeIndex x) {
+  if (journal_) journal_->push_back({x.value, nodes_[x.value]});
+}
+
+void RatchetTree::begin_changes() {
+  journal_.emplace();
+  journal_leaves_ = leaf_count_;
+}
+
+void RatchetTree::keep_changes() { journal_.reset(); }
+
+void RatchetTree::rollback() {
+  if (!journal_) return;
+  std::vector<Change> changes = std::move(*journal_);
+  journal_.reset();
+  for (auto it = changes.rbegin(); it != changes.rend(); ++it) {
+    // A node dropped by truncation comes back with the width that held it.
+    while (it->index >= nodes_.size()) resize_leaves(std::max(1u, leaf_count_ * 2));
+    nodes_[it->index] = std::move(it->old);
+    invalidate_path(NodeIndex(it->index));
+  }
+  while (leaf_count_ < journal_leaves_) resize_leaves(std::max(1u, leaf_count_ * 2));
+  if (leaf_count_ > journal_leaves_) resize_leaves(journal_leaves_);
+}
+
 void RatchetTree::set_node(NodeIndex x, std::optional<Node> value) {
+  record(x);
   nodes_[x.value] = std::move(value);
   invalidate_path(x);
 }
@@ -282,6 +314,7 @@ LeafIndex RatchetTree::add_leaf(LeafNode leaf) {
   if (slot == leaf_count_) resize_leaves(leaf_count_ == 0 ? 1 : leaf_count_ * 2);
   for (NodeIndex p : tree_math::direct_path(NodeIndex(LeafIndex(slot)), leaf_count_)) {
     if (!nodes_[p.value]) continue;
+    record(p);
     auto& unmerged = std::get<ParentNode>(nodes_[p.value]->content).unmerged_leaves;
     unmerged.insert(std::upper_bound(unmerged.begin(), unmerged.end(), slot), slot);
     invalidate_path(p);
@@ -317,7 +350,9 @@ void RatchetTree::truncate() {
 // ---- resolution and paths ----
 
 std::vector<NodeIndex> RatchetTree::resolution(NodeIndex x,
-                                               std::span<const LeafIndex> excluded) const {
+                                               std::span<const LeafIndex> excluded_leaves) const {
+  std::vector<LeafIndex> excluded(excluded_leaves.begin(), excluded_leaves.end());
+  std::sort(excluded.begin(), excluded.end());
   std::vector<NodeIndex> out;
   auto walk = [&](auto& self, NodeIndex n) -> void {
     if (const std::optional<Node>& node = nodes_[n.value]) {
@@ -408,9 +443,8 @@ Bytes RatchetTree::tree_hash() const {
 
 Bytes RatchetTree::hash_without(NodeIndex x, std::span<const LeafIndex> removed) const {
   LeafSpan span = leaf_span(x);
-  bool touched = std::any_of(removed.begin(), removed.end(),
-                             [&](LeafIndex l) { return span.contains(l.value); });
-  if (!touched) return tree_hash(x);
+  auto first = std::lower_bound(removed.begin(), removed.end(), LeafIndex(span.first));
+  if (first == removed.end() || !span.contains(first->value)) return tree_hash(x);
   if (x.is_leaf()) return hash_leaf_input(x.leaf().value, nullptr);
   std::optional<ParentNode> trimmed;
   if (const ParentNode* p = parent(x)) {
@@ -520,7 +554,7 @@ bool RatchetTree::parent_hash_valid(NodeIndex p) const {
     std::optional<NodeIndex> d;
     size_t matched = 0;
     for (NodeIndex r : res) {
-      if (std::find(unmerged.begin(), unmerged.end(), r) != unmerged.end()) {
+      if (std::binary_search(unmerged.begin(), unmerged.end(), r)) {
         ++matched;
       } else {
         d = r;
@@ -543,6 +577,41 @@ Result<void> RatchetTree::verify_parent_hashes() const {
     }
   }
   return {};
+}
+
+Result<void> RatchetTree::validate_leaf(const LeafNode& leaf, uint8_t expected_source,
+                                        std::optional<LeafIndex> replacing,
+                                        const TreeCheck& check) const {
+  if (leaf.source_type() != expected_source) return fail("leaf node has the wrong source");
+  if (replacing && this->leaf(*replacing) == nullptr) return fail("replaced leaf is blank");
+  if (!verify_leaf_node_signature(leaf, check.group_id, replacing.value_or(LeafIndex(0)))) {
+    return fail("leaf node signature invalid");
+  }
+  if (Result<void> r = check_leaf_content(leaf, check); !r) return r;
+  uint16_t own_type = leaf.credential.type();
+  for (uint32_t i = 0; i < leaf_count_; ++i) {
+    const LeafNode* other = this->leaf(LeafIndex(i));
+    if (other == nullptr || LeafIndex(i) == replacing) continue;
+    if (!listed(other->capabilities.credentials, own_type)) {
+      return fail("credential type not supported by leaf " + std::to_string(i));
+    }
+    if (!listed(leaf.capabilities.credentials, other->credential.type())) {
+      return fail("leaf node does not support the credential type of leaf " + std::to_string(i));
+    }
+  }
+  if (has_encryption_key(leaf.encryption_key)) return fail("encryption key already in the tree");
+  if (has_signature_key(leaf.signature_key, replacing)) {
+    return fail("signature key already in the tree");
+  }
+  return {};
+}
+
+std::optional<LeafIndex> RatchetTree::find_leaf(const LeafNode& node) const {
+  for (uint32_t i = 0; i < leaf_count_; ++i) {
+    const LeafNode* l = leaf(LeafIndex(i));
+    if (l != nullptr && *l == node) return LeafIndex(i);
+  }
+  return std::nullopt;
 }
 
 bool RatchetTree::leaf_signature_valid(LeafIndex i, ByteView group_id) const {

@@ -75,6 +75,13 @@ class RatchetTree {
   // Blanks the parents on the direct path of leaf i.
   void blank_path(LeafIndex i);
 
+  // Undo for provisional changes (a commit that may still fail): after begin_changes(),
+  // rollback() restores the tree as it was and keep_changes() accepts the new state. Only the
+  // nodes touched in between are saved, so no copy of the whole tree is needed.
+  void begin_changes();
+  void keep_changes();
+  void rollback();
+
   // Non-blank nodes covering the subtree under x, left to right, with unmerged leaves after their
   // parent; leaves listed in `excluded` are left out.
   std::vector<NodeIndex> resolution(NodeIndex x, std::span<const LeafIndex> excluded = {}) const;
@@ -109,6 +116,15 @@ class RatchetTree {
   // Everything a joiner checks: tree hash, parent hashes, unmerged leaf lists, key uniqueness,
   // and every leaf (signature, capabilities, credential types, lifetime, extensions).
   Result<void> validate(const TreeCheck& check) const;
+  // Checks a leaf about to enter the tree: from an Add's KeyPackage (`replacing` empty), an
+  // Update, or a commit's path (`replacing` the sender's leaf). Verifies its source, signature,
+  // contents against `check`, credential types against the other members, and that its
+  // encryption key is new to the tree and its signature key new apart from the replaced leaf.
+  Result<void> validate_leaf(const LeafNode& leaf, uint8_t expected_source,
+                             std::optional<LeafIndex> replacing, const TreeCheck& check) const;
+  // The leaf holding exactly this node (a joiner finding itself), if any.
+  std::optional<LeafIndex> find_leaf(const LeafNode& node) const;
+
   // Signature of the leaf at i under its own signature key (group id and index bound for leaves
   // from updates and commits).
   bool leaf_signature_valid(LeafIndex i, ByteView group_id) const;
@@ -121,17 +137,27 @@ class RatchetTree {
  private:
   using Hash = std::array<uint8_t, 32>;
 
+  struct Change {
+    uint32_t index;
+    std::optional<Node> old;
+  };
+
+  void record(NodeIndex x);
   void set_node(NodeIndex x, std::optional<Node> value);
   void invalidate_path(NodeIndex x);
   void resize_leaves(uint32_t leaves);
   void truncate();
   const Hash& cached_hash(NodeIndex x) const;
+  // Tree hash of x with the leaves in `removed` (sorted) blanked and dropped from unmerged lists.
   Bytes hash_without(NodeIndex x, std::span<const LeafIndex> removed) const;
   bool subtree_empty(NodeIndex x) const;
   bool resolution_within(NodeIndex x, size_t limit, std::vector<NodeIndex>& out) const;
 
   std::vector<std::optional<Node>> nodes_;
   uint32_t leaf_count_ = 0;
+  // Prior values of changed nodes while changes are provisional, with the width at the start.
+  std::optional<std::vector<Change>> journal_;
+  uint32_t journal_leaves_ = 0;
   // Tree hash per node; hash_ok_[x] == 0 means stale. Only tree_hash() writes these.
   mutable std::vector<Hash> hashes_;
   mutable std::vector<uint8_t> hash_ok_;

@@ -64,6 +64,7 @@ class Group {
 
   RatchetTree& tree() { return tree_; }
   const TreePrivate& keys(uint32_t leaf) { return members_.at(leaf).keys; }
+  const SecretBytes& signature_priv(uint32_t leaf) { return members_.at(leaf).signature_priv; }
   size_t size() const { return members_.size(); }
   std::vector<uint32_t> member_leaves() const {
     std::vector<uint32_t> out;
@@ -272,6 +273,63 @@ TEST(RatchetTree, CachedHashesFollowEveryChange) {
   }
 }
 
+// Undo after changes that grow, shrink and rewrite the tree must give back the same tree, with
+// every cached hash right.
+TEST(RatchetTree, RollbackRestoresTreeAndHashes) {
+  Group g = busy_group();
+  Identity extra = make_identity(70);
+  struct Case {
+    const char* what;
+    std::function<void(RatchetTree&)> change;
+  };
+  const Case cases[] = {
+      {"adds that extend",
+       [](RatchetTree& t) {
+         for (int i = 0; i < 3; ++i) t.add_leaf(make_identity(71 + i).leaf);
+       }},
+      {"removals that truncate",
+       [](RatchetTree& t) {
+         for (uint32_t r : {7u, 6u, 5u, 4u, 1u}) ASSERT_TRUE(t.remove_leaf(LeafIndex(r)));
+       }},
+      {"truncate then extend",
+       [](RatchetTree& t) {
+         for (uint32_t r : {7u, 6u, 5u, 4u}) ASSERT_TRUE(t.remove_leaf(LeafIndex(r)));
+         for (int i = 0; i < 6; ++i) t.add_leaf(make_identity(80 + i).leaf);
+       }},
+      {"update and path",
+       [&](RatchetTree& t) {
+         ASSERT_TRUE(t.update_leaf(LeafIndex(3), extra.leaf));
+         ASSERT_TRUE(
+             start_update_path(t, LeafIndex(3), extra.leaf, kGroupId, extra.signature_priv));
+       }},
+  };
+  for (const Case& c : cases) {
+    RatchetTree tree = g.tree();
+    Bytes encoded = tree.encode();
+    uint32_t width = tree.leaf_count();
+    tree.begin_changes();
+    c.change(tree);
+    ASSERT_NE(tree.encode(), encoded) << c.what;
+    tree.tree_hash();  // hashes cached for the changed tree must not survive the undo
+    tree.rollback();
+    EXPECT_EQ(tree.encode(), encoded) << c.what;
+    ASSERT_EQ(tree.leaf_count(), width) << c.what;
+    Result<RatchetTree> fresh = RatchetTree::decode(encoded);
+    ASSERT_TRUE(fresh);
+    for (uint32_t x = 0; x < tree.node_count(); ++x) {
+      EXPECT_EQ(tree.tree_hash(NodeIndex(x)), fresh->tree_hash(NodeIndex(x)))
+          << c.what << " node " << x;
+    }
+
+    tree.begin_changes();
+    c.change(tree);
+    Bytes changed = tree.encode();
+    tree.keep_changes();
+    tree.rollback();  // nothing left to undo
+    EXPECT_EQ(tree.encode(), changed) << c.what;
+  }
+}
+
 TEST(RatchetTree, DecodeRejectsMalformedTrees) {
   Identity a = make_identity(0);
   Identity b = make_identity(1);
@@ -391,6 +449,70 @@ TEST(RatchetTree, ValidateCatchesTampering) {
   RequiredCapabilities required;
   required.extension_types = {0x0a0a};
   EXPECT_FALSE(good.validate({kGroupId, {}, kSkipLifetimeCheck, &required}));
+}
+
+TEST(RatchetTree, ValidateLeafBeforeItEntersTheTree) {
+  Group g = busy_group();
+  const RatchetTree& tree = g.tree();
+  const TreeCheck check{kGroupId, {}, 1000};
+  const uint8_t kp = leaf_node_source::kKeyPackage;
+  const uint8_t upd = leaf_node_source::kUpdate;
+
+  Identity fresh = make_identity(60);
+  EXPECT_TRUE(tree.validate_leaf(fresh.leaf, kp, std::nullopt, check));
+  EXPECT_FALSE(tree.validate_leaf(fresh.leaf, upd, LeafIndex(2), check));
+
+  // An Update for leaf 2, signed for that position in this group.
+  auto update_for = [&](uint32_t signed_index) {
+    Identity id = make_identity(61);
+    id.leaf.source = UpdateSource{};
+    EXPECT_TRUE(sign_leaf_node(id.leaf, kGroupId, LeafIndex(signed_index), id.signature_priv));
+    return id;
+  };
+  EXPECT_TRUE(tree.validate_leaf(update_for(2).leaf, upd, LeafIndex(2), check));
+  EXPECT_FALSE(tree.validate_leaf(update_for(3).leaf, upd, LeafIndex(2), check));
+  EXPECT_FALSE(tree.validate_leaf(update_for(20).leaf, upd, LeafIndex(20), check)) << "no leaf";
+
+  struct Case {
+    const char* what;
+    std::function<void(Identity&)> change;
+    const char* error;
+  };
+  const Case cases[] = {
+      {"encryption key reused",
+       [&](Identity& id) { id.leaf.encryption_key = tree.leaf(LeafIndex(3))->encryption_key; },
+       "encryption key"},
+      {"signature key reused",
+       [&](Identity& id) {
+         id.leaf.signature_key = tree.leaf(LeafIndex(3))->signature_key;
+         id.signature_priv = g.signature_priv(3);
+       },
+       "signature key"},
+      {"expired",
+       [](Identity& id) {
+         id.leaf.source = Lifetime{0, 999};
+       },
+       "lifetime"},
+      {"credential others lack",
+       [](Identity& id) {
+         id.leaf.credential = Credential{X509Credential{{Bytes{1}}}};
+         id.leaf.capabilities.credentials = {credential_type::kBasic, credential_type::kX509};
+       },
+       "not supported"},
+  };
+  for (const Case& c : cases) {
+    Identity id = make_identity(62);
+    c.change(id);
+    // Re-signed, so only the property under test is wrong.
+    ASSERT_TRUE(sign_leaf_node(id.leaf, {}, LeafIndex(0), id.signature_priv));
+    Result<void> r = tree.validate_leaf(id.leaf, kp, std::nullopt, check);
+    ASSERT_FALSE(r) << c.what;
+    EXPECT_NE(r.error().message.find(c.error), std::string::npos)
+        << c.what << ": " << r.error().message;
+  }
+
+  EXPECT_EQ(tree.find_leaf(*tree.leaf(LeafIndex(3))), LeafIndex(3));
+  EXPECT_EQ(tree.find_leaf(fresh.leaf), std::nullopt);
 }
 
 TEST(RatchetTree, MergeRejectsBadPathsAndLeavesTreeUnchanged) {

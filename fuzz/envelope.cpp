@@ -1,8 +1,6 @@
 // Fuzz target for the frame envelope decoder and the CBOR reader beneath it.
 //
-// Build: clang++-19 -std=c++23 -g -O1 -fsanitize=fuzzer,address,undefined -I. -Iinclude
-//        fuzz/envelope_fuzz.cpp base/bytes.cpp base/utf8.cpp base/cbor_reader.cpp
-//        base/cbor_writer.cpp wire/codec_error.cpp wire/envelope.cpp -o envelope_fuzz
+// Build: configure with clang-19 and -DZERV_SANITIZE=ON -DZERV_FUZZ=ON; the target is fuzz_envelope.
 //
 // Besides "no crash", it checks that every accepted envelope survives a round trip through the
 // canonical encoding, and that the well-formedness check agrees with itself on any input.
