@@ -98,9 +98,9 @@ static EpochSecrets decode_secrets(TlsReader& r) {
   return s;
 }
 
-void EpochState::encode(TlsWriter& w) const {
+void EpochState::encode(TlsWriter& w, bool with_tree) const {
   context.encode(w);
-  w.opaque(tree.encode());
+  w.opaque(with_tree ? tree.encode() : Bytes{});
   tree_private.encode(w);
   encode_secrets(w, secrets);
   secret_tree.encode(w);
@@ -112,7 +112,7 @@ EpochState EpochState::decode(TlsReader& r) {
   EpochState s;
   s.context = GroupContext::decode(r);
   ByteView tree = r.opaque_view();
-  if (r.ok()) {
+  if (r.ok() && !tree.empty()) {
     Result<RatchetTree> t = RatchetTree::decode(tree);
     if (t) {
       s.tree = std::move(*t);
@@ -266,6 +266,7 @@ Result<Group> Group::create(Storage& storage, const Signer& signer, const Creden
   state->secret_tree = SecretTree(state->secrets.encryption_secret, state->tree.leaf_count(),
                                   config.out_of_order_tolerance, config.max_forward_distance);
   g.state_ = std::move(state);
+  g.tree_dirty_ = true;
   signer.store(storage);
   if (Result<void> ok = g.persist(); !ok) return std::unexpected(ok.error());
   return g;
@@ -388,6 +389,7 @@ Result<Group> Group::join(Storage& storage, const Welcome& welcome, const GroupC
   state->secret_tree = SecretTree(state->secrets.encryption_secret, state->tree.leaf_count(),
                                   config.out_of_order_tolerance, config.max_forward_distance);
   g.state_ = std::move(state);
+  g.tree_dirty_ = true;
   if (Result<void> ok = g.persist(); !ok) return std::unexpected(ok.error());
   return g;
 }
@@ -452,7 +454,9 @@ Result<void> Group::persist() {
   config_.encode(w);
   w.opaque(signer_.public_key);
   w.boolean(active_);
-  state_->encode(w);
+  // The tree is large and changes only with the epoch: it has an entry of its own, written only
+  // when it changed, so ratchet progress costs no tree encoding.
+  state_->encode(w, false);
   w.vec([&](TlsWriter& v) {
     for (const auto& [ref, cached] : proposals_) {
       v.opaque(ref);
@@ -484,6 +488,10 @@ Result<void> Group::persist() {
   Bytes raw = w.take();
   storage_->put(Storage::key(storage_kind::kGroup, group_id()), raw);
   secure_wipe(raw.data(), raw.size());
+  if (tree_dirty_) {
+    storage_->put(Storage::key(storage_kind::kGroupTree, group_id()), state_->tree.encode());
+    tree_dirty_ = false;
+  }
   return {};
 }
 
@@ -540,6 +548,11 @@ Result<Group> Group::load(Storage& storage, ByteView group_id, Clock clock) {
   if (!std::ranges::equal(g.state_->context.group_id, group_id)) {
     return fail("stored group has another id");
   }
+  std::optional<SecretBytes> tree = storage.get(Storage::key(storage_kind::kGroupTree, group_id));
+  if (!tree) return fail("stored group has no tree");
+  Result<RatchetTree> public_tree = RatchetTree::decode(*tree);
+  if (!public_tree) return fail("stored tree: ", public_tree.error());
+  g.state_->tree = std::move(*public_tree);
   Result<Signer> signer = Signer::load(storage, signer_pub);
   if (!signer) return std::unexpected(signer.error());
   g.signer_ = std::move(*signer);
@@ -1087,6 +1100,7 @@ Result<void> Group::merge(StagedCommit staged) {
   }
   if (staged.removes_self) active_ = false;
   state_ = std::move(staged.next);
+  tree_dirty_ = true;
   proposals_.clear();
   update_keys_.clear();
   pending_.reset();
@@ -1281,14 +1295,19 @@ Result<CommitOutput> Group::commit(const CommitOptions& options) {
   Result<MLSMessage> message = protect(*ac);
   if (!message) return std::unexpected(message.error());
 
-  Result<GroupInfo> info = sign_group_info(*next, config_.ratchet_tree_extension);
+  // The GroupInfo handed back carries no tree; the one inside a Welcome does when configured.
+  Result<GroupInfo> info = sign_group_info(*next, false);
   if (!info) return std::unexpected(info.error());
 
   CommitOutput out;
   out.commit = std::move(*message);
   if (!applied->added.empty()) {
     key_schedule::WelcomeKey wk = key_schedule::welcome_key(next->secrets.welcome_secret);
-    Result<Bytes> sealed = suite::aead_seal(wk.key, wk.nonce, {}, encode_one(*info));
+    Result<GroupInfo> welcome_info = config_.ratchet_tree_extension
+                                         ? sign_group_info(*next, true)
+                                         : Result<GroupInfo>(*info);
+    if (!welcome_info) return std::unexpected(welcome_info.error());
+    Result<Bytes> sealed = suite::aead_seal(wk.key, wk.nonce, {}, encode_one(*welcome_info));
     if (!sealed) return fail("encrypt group info: ", sealed.error());
     Welcome welcome;
     welcome.cipher_suite = kCipherSuite;
@@ -1312,9 +1331,7 @@ Result<CommitOutput> Group::commit(const CommitOptions& options) {
     }
     out.welcome = MLSMessage{kProtocolVersion, std::move(welcome)};
   }
-  GroupInfo public_info = *info;
-  if (!config_.ratchet_tree_extension) public_info = *info;
-  out.group_info = MLSMessage{kProtocolVersion, std::move(public_info)};
+  out.group_info = MLSMessage{kProtocolVersion, std::move(*info)};
 
   StagedCommit staged;
   staged.group_id = group_id();

@@ -64,7 +64,8 @@ struct EpochState {
   Bytes interim_transcript_hash;
   Bytes confirmation_tag;  // of the commit that began the epoch
 
-  void encode(TlsWriter& w) const;
+  // Without the tree, decode leaves it empty for the caller to fill.
+  void encode(TlsWriter& w, bool with_tree = true) const;
   static EpochState decode(TlsReader& r);
 };
 
@@ -119,7 +120,7 @@ struct CommitOptions {
 struct CommitOutput {
   MLSMessage commit;
   std::optional<MLSMessage> welcome;  // when the commit adds members
-  MLSMessage group_info;              // of the new epoch
+  MLSMessage group_info;              // of the new epoch, without the tree
 };
 
 class Group {
@@ -211,6 +212,7 @@ class Group {
   Clock clock_;
   Signer signer_;
   bool active_ = true;
+  bool tree_dirty_ = false;  // the tree entry in storage is behind
   std::unique_ptr<EpochState> state_;
   std::map<Bytes, CachedProposal, BytesLess> proposals_;  // by ProposalRef
   // Leaf private keys of own Update proposals, by their public key.

@@ -56,6 +56,7 @@ namespace storage_kind {
 inline constexpr std::string_view kSignatureKey = "signature_key";  // id: public key
 inline constexpr std::string_view kKeyPackage = "key_package";      // id: KeyPackageRef
 inline constexpr std::string_view kGroup = "group";                 // id: group id
+inline constexpr std::string_view kGroupTree = "group_tree";        // id: group id
 inline constexpr std::string_view kPendingCommit = "pending_commit";  // id: group id
 inline constexpr std::string_view kExternalPsk = "external_psk";      // id: psk_id
 }  // namespace storage_kind
