@@ -355,6 +355,7 @@ Result<Group> Group::join(Storage& storage, const Welcome& welcome, const GroupC
     }
   }
   if (!mine) return fail("own leaf not found in the ratchet tree");
+  if (mine->value == info.signer) return fail("group info signed by the joining member's leaf");
 
   Group g;
   g.storage_ = &storage;
@@ -553,6 +554,16 @@ Result<Group> Group::load(Storage& storage, ByteView group_id, Clock clock) {
   Result<RatchetTree> public_tree = RatchetTree::decode(*tree);
   if (!public_tree) return fail("stored tree: ", public_tree.error());
   g.state_->tree = std::move(*public_tree);
+  // A stored state is only as trustworthy as the blob it came from: check it hangs together.
+  if (g.state_->tree.leaf_count() == 0 ||
+      g.state_->secret_tree.n_leaves() != g.state_->tree.leaf_count()) {
+    return fail("stored group: secret tree does not match the tree");
+  }
+  if (g.active_) {
+    if (Result<void> ok = g.state_->tree_private.check(g.state_->tree); !ok) {
+      return fail("stored group: ", ok.error());
+    }
+  }
   Result<Signer> signer = Signer::load(storage, signer_pub);
   if (!signer) return std::unexpected(signer.error());
   g.signer_ = std::move(*signer);
@@ -561,6 +572,12 @@ Result<Group> Group::load(Storage& storage, ByteView group_id, Clock clock) {
           storage.get(Storage::key(storage_kind::kPendingCommit, group_id))) {
     Result<StagedCommit> staged = decode_all<StagedCommit>(*pending);
     if (!staged) return fail("stored pending commit: ", staged.error());
+    const EpochState* next = staged->next.get();
+    if (!next || staged->from_epoch != g.epoch() || staged->group_id != g.group_id() ||
+        next->tree.leaf_count() == 0 || next->secret_tree.n_leaves() != next->tree.leaf_count() ||
+        !next->tree_private.check(next->tree)) {
+      return fail("stored pending commit does not fit the group");
+    }
     g.pending_ = std::move(*staged);
   }
   return g;

@@ -223,6 +223,20 @@ TEST_F(GroupTest, LoadsBackFromStorage) {
   EXPECT_EQ(to_bytes(loaded->epoch_authenticator()), to_bytes(bob_loaded->epoch_authenticator()));
 
   EXPECT_FALSE(Group::load(copy, as_bytes("no such group"), fixed_clock()).has_value());
+
+  // Damaged entries are refused, never trusted: every cut of each entry the group wrote.
+  for (std::string_view kind : {storage_kind::kGroup, storage_kind::kGroupTree,
+                                storage_kind::kPendingCommit}) {
+    Bytes key = Storage::key(kind, alice.group->group_id());
+    SecretBytes whole = *alice.storage.get(key);
+    for (size_t cut = 0; cut < whole.size(); cut += 1 + whole.size() / 64) {
+      SCOPED_TRACE(std::string(kind) + " cut at " + std::to_string(cut));
+      Storage damaged;
+      damaged.fill(alice.storage.list());
+      damaged.put(key, ByteView(whole).first(cut));
+      EXPECT_FALSE(Group::load(damaged, alice.group->group_id(), fixed_clock()).has_value());
+    }
+  }
 }
 
 TEST_F(GroupTest, RefusesBadInput) {
