@@ -195,6 +195,17 @@ void join(benchmark::State& state, bool full) {
   void name(benchmark::State& state) { __VA_ARGS__; }                                 \
   BENCHMARK(name)->Arg(10)->Arg(100)->Arg(1000)->Unit(benchmark::kMicrosecond);
 
+// The part of a commit that grows with n rather than log n: the staged epoch starts from a copy
+// of the public tree.
+void copy_tree(benchmark::State& state, bool full) {
+  Fixture& f = fixture(full, static_cast<int>(state.range(0)));
+  for (auto _ : state) {
+    RatchetTree copy = f.creator_group->tree();
+    benchmark::DoNotOptimize(copy);
+  }
+}
+
+ZERV_GROUP_BENCH(BM_Full_CopyTree, copy_tree(state, true))
 ZERV_GROUP_BENCH(BM_Full_CreateAddNoPath, create_commit(state, true, Op::kAddNoPath))
 ZERV_GROUP_BENCH(BM_Full_CreateAddWithPath, create_commit(state, true, Op::kAddWithPath))
 ZERV_GROUP_BENCH(BM_Full_CreateRemove, create_commit(state, true, Op::kRemove))
