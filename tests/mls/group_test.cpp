@@ -164,6 +164,15 @@ TEST_F(GroupTest, ProposalsByReferenceAndPsks) {
   commit(carol, with_path(), {&alice, &bob});
   expect_same_epoch({&alice, &bob, &carol});
 
+  // New group extensions: a type every member supports goes through, an unknown one does not.
+  CommitOptions gce;
+  gce.group_context_extensions = {make_extension(ApplicationId{to_bytes(as_bytes("app"))})};
+  commit(bob, gce, {&alice, &carol});
+  EXPECT_EQ(carol.group->context().extensions, *gce.group_context_extensions);
+  expect_same_epoch({&alice, &bob, &carol});
+  gce.group_context_extensions = {Extension{0xFF00, {}}};
+  EXPECT_FALSE(bob.group->commit(gce).has_value());
+
   // A PSK this member does not hold makes the commit fail, on either side.
   EXPECT_FALSE(alice.group->commit(external_psk("nope")).has_value());
   EXPECT_FALSE(alice.group->has_pending_commit());
