@@ -377,6 +377,9 @@ Result<Group> Group::join(Storage& storage, const Welcome& welcome, const GroupC
         state->tree, ancestor, opened->group_secrets.path_secret->path_secret);
     if (!implanted) return fail("path secret: ", implanted.error());
   }
+  if (Result<void> ok = state->tree_private.check(state->tree); !ok) {
+    return fail("own keys: ", ok.error());
+  }
   state->context = ctx;
   state->secrets = std::move(opened->secrets);
   if (!key_schedule::verify_confirmation_tag(state->secrets.confirmation_key,
@@ -555,11 +558,12 @@ Result<Group> Group::load(Storage& storage, ByteView group_id, Clock clock) {
   if (!public_tree) return fail("stored tree: ", public_tree.error());
   g.state_->tree = std::move(*public_tree);
   // A stored state is only as trustworthy as the blob it came from: check it hangs together.
-  if (g.state_->tree.leaf_count() == 0 ||
-      g.state_->secret_tree.n_leaves() != g.state_->tree.leaf_count()) {
-    return fail("stored group: secret tree does not match the tree");
-  }
+  if (g.state_->tree.leaf_count() == 0) return fail("stored group: empty tree");
+  // A member that was removed keeps the public state only.
   if (g.active_) {
+    if (g.state_->secret_tree.n_leaves() != g.state_->tree.leaf_count()) {
+      return fail("stored group: secret tree does not match the tree");
+    }
     if (Result<void> ok = g.state_->tree_private.check(g.state_->tree); !ok) {
       return fail("stored group: ", ok.error());
     }

@@ -129,6 +129,9 @@ TEST_F(GroupTest, MembersJoinCommitAndLeaveTogether) {
   ASSERT_TRUE(alice.group->merge_pending_commit().has_value());
   EXPECT_FALSE(bob.group->active());
   EXPECT_FALSE(bob.group->export_secret("test", {}, 32).has_value());
+  Result<Group> bob_reloaded = Group::load(bob.storage, bob.group->group_id(), fixed_clock());
+  ASSERT_TRUE(bob_reloaded.has_value()) << bob_reloaded.error().message;
+  EXPECT_FALSE(bob_reloaded->active());
   EXPECT_EQ(alice.group->member_count(), 2u);
   expect_same_epoch({&alice, &carol});
 
