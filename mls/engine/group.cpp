@@ -1239,6 +1239,7 @@ Result<CommitOutput> Group::commit(const CommitOptions& options) {
       covered.push_back(ProposalOrRef{ref});
     }
   }
+  const size_t received = list.size();
   auto add_value = [&](Proposal p) {
     covered.push_back(ProposalOrRef{p});
     list.push_back({std::move(p), self, std::nullopt});
@@ -1259,6 +1260,25 @@ Result<CommitOutput> Group::commit(const CommitOptions& options) {
   }
 
   Result<Applied> applied = apply_proposals(list, me, true);
+  if (!applied && received > 0) {
+    // A received proposal that no longer fits, or clashes with this commit's own, is left out
+    // rather than blocking every commit of the epoch.
+    std::vector<ResolvedProposal> kept(list.begin() + received, list.end());
+    std::vector<ProposalOrRef> kept_covered(covered.begin() + received, covered.end());
+    if (apply_proposals(kept, me, true)) {
+      for (size_t i = 0; i < received; ++i) {
+        kept.push_back(list[i]);
+        if (apply_proposals(kept, me, true)) {
+          kept_covered.push_back(covered[i]);
+        } else {
+          kept.pop_back();
+        }
+      }
+      list = std::move(kept);
+      covered = std::move(kept_covered);
+      applied = apply_proposals(list, me, true);
+    }
+  }
   if (!applied) return std::unexpected(applied.error());
   const bool with_path = options.force_path || applied->path_required || own_update_dropped;
 

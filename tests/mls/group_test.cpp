@@ -1,4 +1,5 @@
 #include "mls/engine/group.h"
+#include "mls/engine/message_protection.h"
 
 #include <gtest/gtest.h>
 
@@ -179,6 +180,20 @@ TEST_F(GroupTest, ProposalsByReferenceAndPsks) {
   // A PSK this member does not hold makes the commit fail, on either side.
   EXPECT_FALSE(alice.group->commit(external_psk("nope")).has_value());
   EXPECT_FALSE(alice.group->has_pending_commit());
+
+  // Bob proposes an update while Carol proposes removing him: the commit keeps one of the two
+  // clashing proposals instead of failing.
+  Result<MLSMessage> update_again = bob.group->propose_update();
+  Result<MLSMessage> remove_bob = carol.group->propose(Proposal{Remove{1}});
+  ASSERT_TRUE(update_again && remove_bob);
+  ASSERT_TRUE(alice.group->process(*update_again).has_value());
+  ASSERT_TRUE(alice.group->process(*remove_bob).has_value());
+  Result<CommitOutput> clash = alice.group->commit(CommitOptions{});
+  ASSERT_TRUE(clash.has_value()) << clash.error().message;
+  ASSERT_TRUE(carol.group->process(*update_again).has_value());
+  Result<ProcessedMessage> seen = carol.group->process(clash->commit);
+  ASSERT_TRUE(seen.has_value()) << seen.error().message;
+  EXPECT_EQ(seen->commit->proposals.size(), 1u);
 }
 
 TEST_F(GroupTest, PendingCommitCanBeDiscarded) {
@@ -328,6 +343,37 @@ TEST_F(GroupTest, LateApplicationDataFromKeptEpochs) {
   // Two epochs back is beyond what is kept.
   commit(alice, with_path(), {&bob});
   EXPECT_FALSE(alice.group->process(*later).has_value());
+}
+
+TEST_F(GroupTest, ExternalJoinProposalIsCommitted) {
+  GroupConfig open;
+  open.outgoing_private = false;
+  open.accept_public = true;
+  create(alice, open);
+  // Carol asks to be added: a PublicMessage signed with the key of the leaf she proposes.
+  FramedContent fc{alice.group->group_id(), alice.group->epoch(), Sender{NewMemberProposalSender{}},
+                   {}, Proposal{Add{carol.kp}}};
+  Result<AuthenticatedContent> ac = sign_content(wire_format::kPublicMessage, fc,
+                                                 alice.group->context(), carol.signer.private_key);
+  ASSERT_TRUE(ac.has_value());
+  Result<PublicMessage> pub = protect_public(*ac, alice.group->context(), {});
+  ASSERT_TRUE(pub.has_value()) << pub.error().message;
+  Result<ProcessedMessage> p = alice.group->process(MLSMessage{kProtocolVersion, *pub});
+  ASSERT_TRUE(p.has_value()) << p.error().message;
+  EXPECT_EQ(p->kind, ProcessedMessage::Kind::kExternalJoinProposal);
+  CommitOutput out = commit(alice, CommitOptions{}, {});
+  ASSERT_TRUE(out.welcome.has_value());
+  join(carol, *out.welcome, open);
+  expect_same_epoch({&alice, &carol});
+
+  // Anything but an Add from a new member is refused.
+  fc.epoch = alice.group->epoch();
+  fc.body = Proposal{Remove{0}};
+  ac = sign_content(wire_format::kPublicMessage, fc, alice.group->context(),
+                    bob.signer.private_key);
+  pub = protect_public(*ac, alice.group->context(), {});
+  ASSERT_TRUE(pub.has_value());
+  EXPECT_FALSE(alice.group->process(MLSMessage{kProtocolVersion, *pub}).has_value());
 }
 
 TEST_F(GroupTest, WelcomeForAnotherKeyPackageIsRefused) {
