@@ -2,6 +2,8 @@
 #include "crypto/crypto.h"
 #include "crypto/evp.h"
 
+#include <openssl/crypto.h>
+
 namespace zerv::crypto {
 namespace {
 
@@ -12,6 +14,27 @@ Result<detail::Pkey> private_key(ByteView seed) {
   if (seed.size() != kKeySize) return fail("bad private key length");
   return detail::Pkey(detail::check(
       EVP_PKEY_new_raw_private_key(EVP_PKEY_ED25519, nullptr, seed.data(), seed.size())));
+}
+
+// OpenSSL derives the public point whenever a private key object is built, which costs as much as
+// the signature itself. A member signs with the same key over and over, so each thread keeps the
+// object for the last key it signed with. The seed copy is wiped when replaced or at thread exit.
+struct CachedSigningKey {
+  SecretBytes seed;
+  detail::Pkey key;
+};
+
+Result<EVP_PKEY*> signing_key(ByteView seed) {
+  thread_local CachedSigningKey cache;
+  if (cache.key && cache.seed.size() == seed.size() &&
+      CRYPTO_memcmp(cache.seed.data(), seed.data(), seed.size()) == 0) {
+    return cache.key.get();
+  }
+  auto key = private_key(seed);
+  if (!key) return fail(key.error().message);
+  cache.key = std::move(*key);
+  cache.seed.assign(seed.begin(), seed.end());
+  return cache.key.get();
 }
 
 }  // namespace
@@ -32,10 +55,10 @@ Result<Bytes> ed25519_public_from_private(ByteView private_key_raw) {
 }
 
 Result<Bytes> ed25519_sign(ByteView private_key_raw, ByteView message) {
-  auto key = private_key(private_key_raw);
+  auto key = signing_key(private_key_raw);
   if (!key) return fail(key.error().message);
   detail::MdCtx ctx(detail::check(EVP_MD_CTX_new()));
-  detail::check(EVP_DigestSignInit(ctx.get(), nullptr, nullptr, nullptr, key->get()));
+  detail::check(EVP_DigestSignInit(ctx.get(), nullptr, nullptr, nullptr, *key));
   Bytes sig(kSignatureSize);
   size_t n = sig.size();
   detail::check(EVP_DigestSign(ctx.get(), sig.data(), &n, message.data(), message.size()));
