@@ -1,6 +1,7 @@
 #include "mls/engine/codec.h"
 
 #include <cstdlib>
+#include <cstring>
 
 namespace zerv::mls {
 
@@ -28,6 +29,19 @@ void TlsWriter::varint(uint64_t v) {
     u32(static_cast<uint32_t>(0x80000000u | v));
   } else {
     std::abort();  // no structure of ours can be this large
+  }
+}
+
+void TlsWriter::finish_vec(size_t start) {
+  const size_t content = start + kLongestVarint;
+  const size_t length = out_.size() - content;
+  if (length > kMaxVarint) std::abort();  // no structure of ours can be this large
+  const size_t prefix = length < (1u << 6) ? 1 : length < (1u << 14) ? 2 : 4;
+  uint64_t v = length | (prefix == 1 ? 0 : prefix == 2 ? 0x4000 : 0x80000000u);
+  for (size_t i = prefix; i > 0; --i, v >>= 8) out_[start + i - 1] = static_cast<uint8_t>(v);
+  if (prefix < kLongestVarint) {
+    std::memmove(out_.data() + start + prefix, out_.data() + content, length);
+    out_.resize(out_.size() - (kLongestVarint - prefix));
   }
 }
 

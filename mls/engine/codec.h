@@ -29,17 +29,23 @@ class TlsWriter {
   void boolean(bool v) { u8(v ? 1 : 0); }
 
   // Writes a varint-prefixed vector whose content is produced by body(writer).
+  // The content is written in place behind room for the longest length prefix, which is then
+  // filled in and the content slid back over any unused room: no temporary buffer per vector.
   template <class F>
   void vec(F&& body) {
-    TlsWriter inner;
-    body(inner);
-    opaque(inner.out_);
+    const size_t start = out_.size();
+    out_.resize(start + kLongestVarint);
+    body(*this);
+    finish_vec(start);
   }
 
   const Bytes& bytes() const { return out_; }
   Bytes take() { return std::move(out_); }
 
  private:
+  static constexpr size_t kLongestVarint = 4;
+  void finish_vec(size_t start);
+
   Bytes out_;
 };
 

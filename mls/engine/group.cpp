@@ -1200,7 +1200,9 @@ Result<MLSMessage> Group::propose_update(ByteView authenticated_data) {
 Result<GroupInfo> Group::sign_group_info(const EpochState& state, bool with_tree) const {
   GroupInfo info;
   info.group_context = state.context;
-  if (with_tree) info.extensions.push_back(make_extension(RatchetTreeExtension{state.tree.to_nodes()}));
+  if (with_tree) {
+    info.extensions.push_back(Extension{extension_type::kRatchetTree, state.tree.encode()});
+  }
   info.confirmation_tag = state.confirmation_tag;
   info.signer = state.tree_private.leaf().value;
   Result<Bytes> sig = suite::sign_with_label(signer_.private_key, "GroupInfoTBS",

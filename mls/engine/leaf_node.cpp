@@ -106,7 +106,7 @@ Node Node::decode(TlsReader& r) {
   }
 }
 
-void encode_ratchet_tree(TlsWriter& w, const std::vector<std::optional<Node>>& nodes) {
+void encode_ratchet_tree(TlsWriter& w, std::span<const std::optional<Node>> nodes) {
   w.vec([&](TlsWriter& inner) {
     for (const auto& node : nodes) encode_optional(inner, node);
   });
@@ -121,7 +121,7 @@ std::vector<std::optional<Node>> decode_ratchet_tree(TlsReader& r) {
   return nodes;
 }
 
-Bytes encode_ratchet_tree(const std::vector<std::optional<Node>>& nodes) {
+Bytes encode_ratchet_tree(std::span<const std::optional<Node>> nodes) {
   TlsWriter w;
   encode_ratchet_tree(w, nodes);
   return w.take();

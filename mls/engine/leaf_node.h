@@ -3,6 +3,7 @@
 // value that lists every node of a tree (blank nodes as absent entries).
 
 #include <cstdint>
+#include <span>
 #include <optional>
 #include <variant>
 #include <vector>
@@ -84,9 +85,9 @@ struct Node {
 };
 
 // optional<Node> ratchet_tree<V>: node i of the array-based tree, nullopt for a blank node.
-void encode_ratchet_tree(TlsWriter& w, const std::vector<std::optional<Node>>& nodes);
+void encode_ratchet_tree(TlsWriter& w, std::span<const std::optional<Node>> nodes);
 std::vector<std::optional<Node>> decode_ratchet_tree(TlsReader& r);
-Bytes encode_ratchet_tree(const std::vector<std::optional<Node>>& nodes);
+Bytes encode_ratchet_tree(std::span<const std::optional<Node>> nodes);
 Result<std::vector<std::optional<Node>>> decode_ratchet_tree(ByteView data);
 
 // The ratchet_tree extension, for get_extension / make_extension.

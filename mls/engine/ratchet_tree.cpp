@@ -186,13 +186,18 @@ Result<RatchetTree> RatchetTree::decode(ByteView ratchet_tree_value) {
   return from_nodes(std::move(*nodes));
 }
 
-std::vector<std::optional<Node>> RatchetTree::to_nodes() const {
+std::span<const std::optional<Node>> RatchetTree::used_nodes() const {
   size_t end = nodes_.size();
   while (end > 0 && !nodes_[end - 1]) --end;
-  return {nodes_.begin(), nodes_.begin() + static_cast<std::ptrdiff_t>(end)};
+  return std::span(nodes_).first(end);
 }
 
-Bytes RatchetTree::encode() const { return encode_ratchet_tree(to_nodes()); }
+std::vector<std::optional<Node>> RatchetTree::to_nodes() const {
+  auto used = used_nodes();
+  return {used.begin(), used.end()};
+}
+
+Bytes RatchetTree::encode() const { return encode_ratchet_tree(used_nodes()); }
 
 // ---- access ----
 

@@ -135,6 +135,9 @@ class RatchetTree {
   bool has_signature_key(ByteView key, std::optional<LeafIndex> except = std::nullopt) const;
 
  private:
+  // The nodes up to the last non-blank one, as they are listed on the wire.
+  std::span<const std::optional<Node>> used_nodes() const;
+
   using Hash = std::array<uint8_t, 32>;
 
   struct Change {
