@@ -1,5 +1,7 @@
 #include "mls/engine/ratchet_tree.h"
 
+#include <atomic>
+
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -624,9 +626,64 @@ bool RatchetTree::leaf_signature_valid(LeafIndex i, ByteView group_id) const {
   return l != nullptr && verify_leaf_node_signature(*l, group_id, i);
 }
 
+namespace {
+
+// Checks every member's leaf signature, on a second thread as well when there are many: the
+// worker starts at once and draws leaves from a shared counter while the caller makes the
+// cheaper structural checks, then the caller draws too. Results land per leaf, so the reported
+// failure does not depend on scheduling. Only immutable tree content is read concurrently.
+class SignatureChecks {
+ public:
+  SignatureChecks(const RatchetTree& tree, const std::vector<LeafIndex>& members,
+                  ByteView group_id, size_t parallel_threshold)
+      : tree_(tree), members_(members), group_id_(group_id), ok_(members.size(), 0) {
+    if (members.size() < parallel_threshold) return;
+    try {
+      worker_ = std::thread([this] { run(); });
+    } catch (const std::system_error&) {
+      // No thread available: the caller verifies everything in finish().
+    }
+  }
+  SignatureChecks(const SignatureChecks&) = delete;
+  SignatureChecks& operator=(const SignatureChecks&) = delete;
+  ~SignatureChecks() {
+    stop_.store(true, std::memory_order_relaxed);
+    if (worker_.joinable()) worker_.join();
+  }
+
+  // Verifies what is left, waits for the worker, and names the first member that failed.
+  Result<void> finish() {
+    run();
+    if (worker_.joinable()) worker_.join();
+    for (size_t k = 0; k < members_.size(); ++k) {
+      if (!ok_[k]) return fail("leaf " + std::to_string(members_[k].value) + " signature invalid");
+    }
+    return {};
+  }
+
+ private:
+  void run() {
+    for (size_t k; !stop_.load(std::memory_order_relaxed) &&
+                   (k = next_.fetch_add(1, std::memory_order_relaxed)) < members_.size();) {
+      ok_[k] = tree_.leaf_signature_valid(members_[k], group_id_) ? 1 : 0;
+    }
+  }
+
+  const RatchetTree& tree_;
+  const std::vector<LeafIndex>& members_;
+  ByteView group_id_;
+  std::vector<uint8_t> ok_;
+  std::atomic<size_t> next_{0};
+  std::atomic<bool> stop_{false};
+  std::thread worker_;
+};
+
+}  // namespace
+
 Result<void> RatchetTree::validate(const TreeCheck& check) const {
   std::vector<LeafIndex> members = occupied_leaves();
   if (members.empty()) return fail("ratchet tree has no members");
+  SignatureChecks signatures(*this, members, check.group_id, kParallelSignatureThreshold);
   if (!check.tree_hash.empty() && !equal_ct(tree_hash(), check.tree_hash)) {
     return fail("ratchet tree hash mismatch");
   }
@@ -676,36 +733,8 @@ Result<void> RatchetTree::validate(const TreeCheck& check) const {
     }
   }
 
-  // The costly checks come last: parent hashes, then signatures.
   if (Result<void> ph = verify_parent_hashes(); !ph) return ph;
-
-  // Signatures dominate the cost: split them over two workers. Results land per leaf, so the
-  // reported failure does not depend on scheduling.
-  std::vector<uint8_t> ok(members.size(), 0);
-  auto verify_from = [&](size_t start) {
-    for (size_t k = start; k < members.size(); k += 2) {
-      ok[k] = leaf_signature_valid(members[k], check.group_id) ? 1 : 0;
-    }
-  };
-  bool second_done = false;
-  if (members.size() >= kParallelSignatureThreshold) {
-    try {
-      std::thread worker(verify_from, size_t{1});
-      verify_from(0);
-      worker.join();
-      second_done = true;
-    } catch (const std::system_error&) {
-      // No thread available: verify the rest here.
-    }
-  }
-  if (!second_done) {
-    verify_from(0);
-    verify_from(1);
-  }
-  for (size_t k = 0; k < members.size(); ++k) {
-    if (!ok[k]) return fail("leaf " + std::to_string(members[k].value) + " signature invalid");
-  }
-  return {};
+  return signatures.finish();
 }
 
 }  // namespace zerv::mls
