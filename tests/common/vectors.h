@@ -8,6 +8,10 @@
 #include <sstream>
 #include <string>
 
+#include <iostream>
+#include <utility>
+#include <vector>
+
 #include <nlohmann/json.hpp>
 
 #include "base/bytes.h"
@@ -33,4 +37,34 @@ inline Bytes hex(const nlohmann::json& j) {
   return out;
 }
 
+inline std::filesystem::path mls_vector_file(const char* name) {
+  return vector_dir("ZERV_MLS_VECTORS", "../shared/vectors/mls") / name;
+}
+
+// The cases of one cipher suite with their index in the file. Cases of other suites cannot be
+// replayed by this engine: they are counted and named on standard output.
+inline std::vector<std::pair<size_t, nlohmann::json>> suite_cases(const nlohmann::json& all,
+                                                                  uint16_t suite) {
+  std::vector<std::pair<size_t, nlohmann::json>> out;
+  std::string others;
+  for (size_t n = 0; n < all.size(); ++n) {
+    if (all[n].at("cipher_suite").get<uint16_t>() == suite) {
+      out.emplace_back(n, all[n]);
+    } else {
+      others += " " + std::to_string(n);
+    }
+  }
+  if (!others.empty()) {
+    std::cout << "[ SKIPPED  ] " << all.size() - out.size()
+              << " case(s) of other cipher suites:" << others << "\n";
+  }
+  return out;
+}
+
 }  // namespace zerv::testing
+
+// Loads the named file of the MLS vector directory into `var`, or skips the test when absent.
+#define ZERV_LOAD_MLS_VECTORS(var, name)                                                   \
+  const auto var##_file = ::zerv::testing::mls_vector_file(name);                          \
+  if (!std::filesystem::exists(var##_file)) GTEST_SKIP() << "no MLS vectors at " << var##_file; \
+  const nlohmann::json var = ::zerv::testing::load_json(var##_file)
