@@ -13,19 +13,14 @@ namespace {
 
 using zerv::testing::hex;
 
-std::filesystem::path vectors() {
-  return zerv::testing::vector_dir("ZERV_MLS_VECTORS", "../shared/vectors/mls");
-}
-
 Bytes b(const SecretBytes& s) { return Bytes(s.begin(), s.end()); }
 
 TEST(KeySchedule, MatchesVectorsOverAllEpochs) {
-  auto file = vectors() / "key-schedule.json";
-  if (!std::filesystem::exists(file)) GTEST_SKIP() << "no MLS vectors at " << file;
-  auto cases = zerv::testing::load_json(file);
+  ZERV_LOAD_MLS_VECTORS(all, "key-schedule.json");
+  const auto cases = zerv::testing::suite_cases(all, kCipherSuite);
   ASSERT_FALSE(cases.empty());
-  for (const auto& c : cases) {
-    if (c["cipher_suite"].get<uint16_t>() != kCipherSuite) continue;
+  for (const auto& [index, c] : cases) {
+    SCOPED_TRACE("case " + std::to_string(index));
     const Bytes group_id = hex(c["group_id"]);
     SecretBytes init_secret = to_secret(hex(c["initial_init_secret"]));
     uint64_t epoch = 0;

@@ -16,10 +16,6 @@ namespace {
 
 using zerv::testing::hex;
 
-std::filesystem::path vectors() {
-  return zerv::testing::vector_dir("ZERV_MLS_VECTORS", "../shared/vectors/mls");
-}
-
 // The body as the vectors give it: application data bare, proposals and commits encoded.
 Bytes body_bytes(const ContentBody& body) {
   if (const auto* data = std::get_if<Bytes>(&body)) return *data;
@@ -45,12 +41,11 @@ SignatureKeyLookup key_of_leaf(uint32_t leaf, Bytes key) {
 }
 
 TEST(MessageProtection, MatchesVectors) {
-  auto file = vectors() / "message-protection.json";
-  if (!std::filesystem::exists(file)) GTEST_SKIP() << "no MLS vectors at " << file;
-  auto cases = zerv::testing::load_json(file);
+  ZERV_LOAD_MLS_VECTORS(all, "message-protection.json");
+  const auto cases = zerv::testing::suite_cases(all, kCipherSuite);
   ASSERT_FALSE(cases.empty());
-  for (const auto& c : cases) {
-    if (c["cipher_suite"].get<uint16_t>() != kCipherSuite) continue;
+  for (const auto& [index, c] : cases) {
+    SCOPED_TRACE("case " + std::to_string(index));
     const GroupContext ctx{kProtocolVersion,
                            kCipherSuite,
                            hex(c["group_id"]),

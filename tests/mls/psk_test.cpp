@@ -14,10 +14,6 @@ namespace {
 
 using zerv::testing::hex;
 
-std::filesystem::path vectors() {
-  return zerv::testing::vector_dir("ZERV_MLS_VECTORS", "../shared/vectors/mls");
-}
-
 // PreSharedKeyID of an external PSK: psktype 1, psk_id<V>, psk_nonce<V>.
 Bytes external_psk_id(ByteView id, ByteView nonce) {
   TlsWriter w;
@@ -28,12 +24,11 @@ Bytes external_psk_id(ByteView id, ByteView nonce) {
 }
 
 TEST(PskSecret, MatchesVectors) {
-  auto file = vectors() / "psk_secret.json";
-  if (!std::filesystem::exists(file)) GTEST_SKIP() << "no MLS vectors at " << file;
-  auto cases = zerv::testing::load_json(file);
+  ZERV_LOAD_MLS_VECTORS(all, "psk_secret.json");
+  const auto cases = zerv::testing::suite_cases(all, kCipherSuite);
   ASSERT_FALSE(cases.empty());
-  for (const auto& c : cases) {
-    if (c["cipher_suite"].get<uint16_t>() != kCipherSuite) continue;
+  for (const auto& [index, c] : cases) {
+    SCOPED_TRACE("case " + std::to_string(index));
     SCOPED_TRACE(std::to_string(c["psks"].size()) + " psks");
     std::vector<Bytes> ids, values;
     for (const auto& p : c["psks"]) {

@@ -14,19 +14,14 @@ namespace {
 
 using zerv::testing::hex;
 
-std::filesystem::path vectors() {
-  return zerv::testing::vector_dir("ZERV_MLS_VECTORS", "../shared/vectors/mls");
-}
-
 Bytes b(const SecretBytes& s) { return Bytes(s.begin(), s.end()); }
 
 TEST(SecretTree, MatchesVectors) {
-  auto file = vectors() / "secret-tree.json";
-  if (!std::filesystem::exists(file)) GTEST_SKIP() << "no MLS vectors at " << file;
-  auto cases = zerv::testing::load_json(file);
+  ZERV_LOAD_MLS_VECTORS(all, "secret-tree.json");
+  const auto cases = zerv::testing::suite_cases(all, kCipherSuite);
   ASSERT_FALSE(cases.empty());
-  for (const auto& c : cases) {
-    if (c["cipher_suite"].get<uint16_t>() != kCipherSuite) continue;
+  for (const auto& [index, c] : cases) {
+    SCOPED_TRACE("case " + std::to_string(index));
     const auto& sd = c["sender_data"];
     SenderDataKey sdk = sender_data_key(hex(sd["sender_data_secret"]), hex(sd["ciphertext"]));
     EXPECT_EQ(b(sdk.key), hex(sd["key"]));

@@ -13,17 +13,12 @@ namespace {
 
 using zerv::testing::hex;
 
-std::filesystem::path vectors() {
-  return zerv::testing::vector_dir("ZERV_MLS_VECTORS", "../shared/vectors/mls");
-}
-
 TEST(TranscriptHash, MatchesVectors) {
-  auto file = vectors() / "transcript-hashes.json";
-  if (!std::filesystem::exists(file)) GTEST_SKIP() << "no MLS vectors at " << file;
-  auto cases = zerv::testing::load_json(file);
+  ZERV_LOAD_MLS_VECTORS(all, "transcript-hashes.json");
+  const auto cases = zerv::testing::suite_cases(all, kCipherSuite);
   ASSERT_FALSE(cases.empty());
-  for (const auto& c : cases) {
-    if (c["cipher_suite"].get<uint16_t>() != kCipherSuite) continue;
+  for (const auto& [index, c] : cases) {
+    SCOPED_TRACE("case " + std::to_string(index));
     const Bytes encoded = hex(c["authenticated_content"]);
     auto content = decode_all<AuthenticatedContent>(encoded);
     ASSERT_TRUE(content) << content.error().message;
