@@ -20,7 +20,7 @@ struct KnownAnswer {
 };
 
 const KnownAnswer kKnownAnswers[] = {
-    // GCM specification, test cases 1, 2 and 14.
+    // The original GCM test cases 1, 2 and 14 (McGrew and Viega).
     {"aes128gcm_empty", AeadAlg::kAes128Gcm, "00000000000000000000000000000000",
      "000000000000000000000000", "", "", "58e2fccefa7e3061367f1d57a4e7455a"},
     {"aes128gcm_zero_block", AeadAlg::kAes128Gcm, "00000000000000000000000000000000",
