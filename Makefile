@@ -2,16 +2,20 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: demo test build setup bench clean
+.PHONY: demo test build configure setup bench clean
 
 setup:
 	@tools/setup.sh
 
-build: setup
+configure: setup
 	cmake -S . -B $(BUILD) -G Ninja
+
+build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
-demo: build
+# The demo needs only the library and its host program.
+demo: configure
+	cmake --build $(BUILD) -j $(JOBS) --target zerv_demo
 	$(BUILD)/zerv_demo
 
 test: build
