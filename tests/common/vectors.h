@@ -5,10 +5,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
-#include <string>
-
 #include <iostream>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -34,6 +35,17 @@ inline nlohmann::json load_json(const std::filesystem::path& file) {
 inline Bytes hex(const nlohmann::json& j) {
   Bytes out;
   if (!from_hex(j.get<std::string>(), out)) throw std::runtime_error("bad hex in vector");
+  return out;
+}
+
+// Hex written with optional spaces between fields, for known answers typed into tests.
+inline Bytes unhex(std::string_view s) {
+  std::string digits;
+  for (char c : s) {
+    if (c != ' ') digits += c;
+  }
+  Bytes out;
+  if (!from_hex(digits, out)) throw std::runtime_error("bad hex literal in test");
   return out;
 }
 

@@ -7,19 +7,11 @@
 #include <string_view>
 
 #include "base/bytes.h"
+#include "common/vectors.h"
 
 namespace zerv::crypto {
 
-// Hex with optional spaces (long values are split for readability).
-inline Bytes unhex(std::string_view s) {
-  std::string digits;
-  for (char c : s) {
-    if (c != ' ') digits += c;
-  }
-  Bytes out;
-  EXPECT_TRUE(from_hex(digits, out)) << s;
-  return out;
-}
+using zerv::testing::unhex;
 
 inline std::string hex_of(ByteView v) { return to_hex(v); }
 

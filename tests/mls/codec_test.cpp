@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "common/vectors.h"
 #include "mls/engine/commit.h"
 #include "mls/engine/extension.h"
 #include "mls/engine/leaf_node.h"
@@ -15,16 +16,7 @@
 namespace zerv::mls {
 namespace {
 
-// Hex with optional spaces between fields.
-Bytes unhex(std::string_view s) {
-  std::string digits;
-  for (char c : s) {
-    if (c != ' ') digits += c;
-  }
-  Bytes out;
-  EXPECT_TRUE(from_hex(digits, out)) << s;
-  return out;
-}
+using zerv::testing::unhex;
 
 template <class T>
 std::string decode_error(std::string_view hex_input) {

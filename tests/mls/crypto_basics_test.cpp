@@ -17,29 +17,8 @@ using zerv::testing::hex;
 class CryptoBasics : public ::testing::Test {
  protected:
   void SetUp() override {
-    const std::filesystem::path file =
-        zerv::testing::vector_dir("ZERV_MLS_VECTORS", "../shared/vectors/mls") /
-        "crypto-basics.json";
-    if (!std::filesystem::exists(file)) {
-      GTEST_SKIP() << "MLS test vectors not found at " << file
-                   << " (set ZERV_MLS_VECTORS to the vector directory)";
-    }
-    size_t index = 0;
-    std::vector<size_t> skipped;
-    for (const nlohmann::json& c : zerv::testing::load_json(file)) {
-      if (c.at("cipher_suite").get<uint16_t>() == kCipherSuite) {
-        cases_.push_back(c);
-      } else {
-        skipped.push_back(index);
-      }
-      ++index;
-    }
-    if (!skipped.empty()) {
-      std::string list;
-      for (size_t i : skipped) list += " #" + std::to_string(i);
-      std::cout << "skipped " << skipped.size() << " case(s) of other cipher suites:" << list
-                << "\n";
-    }
+    ZERV_LOAD_MLS_VECTORS(all, "crypto-basics.json");
+    for (auto& [index, c] : zerv::testing::suite_cases(all, kCipherSuite)) cases_.push_back(c);
     ASSERT_FALSE(cases_.empty()) << "no case for cipher suite 1";
   }
 

@@ -13,8 +13,6 @@ namespace {
 
 using zerv::testing::hex;
 
-Bytes b(const SecretBytes& s) { return Bytes(s.begin(), s.end()); }
-
 TEST(KeySchedule, MatchesVectorsOverAllEpochs) {
   ZERV_LOAD_MLS_VECTORS(all, "key-schedule.json");
   const auto cases = zerv::testing::suite_cases(all, kCipherSuite);
@@ -39,17 +37,17 @@ TEST(KeySchedule, MatchesVectorsOverAllEpochs) {
 
       const Bytes psk = hex(e["psk_secret"]);
       EpochSecrets s = key_schedule::advance(init_secret, hex(e["commit_secret"]), psk, context);
-      EXPECT_EQ(b(s.joiner_secret), hex(e["joiner_secret"]));
-      EXPECT_EQ(b(s.welcome_secret), hex(e["welcome_secret"]));
-      EXPECT_EQ(b(s.init_secret), hex(e["init_secret"]));
-      EXPECT_EQ(b(s.sender_data_secret), hex(e["sender_data_secret"]));
-      EXPECT_EQ(b(s.encryption_secret), hex(e["encryption_secret"]));
-      EXPECT_EQ(b(s.exporter_secret), hex(e["exporter_secret"]));
-      EXPECT_EQ(b(s.epoch_authenticator), hex(e["epoch_authenticator"]));
-      EXPECT_EQ(b(s.external_secret), hex(e["external_secret"]));
-      EXPECT_EQ(b(s.confirmation_key), hex(e["confirmation_key"]));
-      EXPECT_EQ(b(s.membership_key), hex(e["membership_key"]));
-      EXPECT_EQ(b(s.resumption_psk), hex(e["resumption_psk"]));
+      EXPECT_EQ(to_bytes(s.joiner_secret), hex(e["joiner_secret"]));
+      EXPECT_EQ(to_bytes(s.welcome_secret), hex(e["welcome_secret"]));
+      EXPECT_EQ(to_bytes(s.init_secret), hex(e["init_secret"]));
+      EXPECT_EQ(to_bytes(s.sender_data_secret), hex(e["sender_data_secret"]));
+      EXPECT_EQ(to_bytes(s.encryption_secret), hex(e["encryption_secret"]));
+      EXPECT_EQ(to_bytes(s.exporter_secret), hex(e["exporter_secret"]));
+      EXPECT_EQ(to_bytes(s.epoch_authenticator), hex(e["epoch_authenticator"]));
+      EXPECT_EQ(to_bytes(s.external_secret), hex(e["external_secret"]));
+      EXPECT_EQ(to_bytes(s.confirmation_key), hex(e["confirmation_key"]));
+      EXPECT_EQ(to_bytes(s.membership_key), hex(e["membership_key"]));
+      EXPECT_EQ(to_bytes(s.resumption_psk), hex(e["resumption_psk"]));
 
       auto external = key_schedule::external_key_pair(s.external_secret);
       ASSERT_TRUE(external) << external.error().message;
@@ -60,14 +58,14 @@ TEST(KeySchedule, MatchesVectorsOverAllEpochs) {
           s.exporter_secret, e["exporter"]["label"].get<std::string>(),
           hex(e["exporter"]["context"]), e["exporter"]["length"].get<size_t>());
       ASSERT_TRUE(exported) << exported.error().message;
-      EXPECT_EQ(b(*exported), hex(e["exporter"]["secret"]));
+      EXPECT_EQ(to_bytes(*exported), hex(e["exporter"]["secret"]));
 
       // A joiner holding only joiner_secret reaches the same epoch.
-      EXPECT_EQ(b(key_schedule::welcome_secret(s.joiner_secret, psk)), b(s.welcome_secret));
+      EXPECT_EQ(to_bytes(key_schedule::welcome_secret(s.joiner_secret, psk)), to_bytes(s.welcome_secret));
       EpochSecrets joined = key_schedule::from_joiner(s.joiner_secret, psk, context);
-      EXPECT_EQ(b(joined.confirmation_key), b(s.confirmation_key));
-      EXPECT_EQ(b(joined.encryption_secret), b(s.encryption_secret));
-      EXPECT_EQ(b(joined.init_secret), b(s.init_secret));
+      EXPECT_EQ(to_bytes(joined.confirmation_key), to_bytes(s.confirmation_key));
+      EXPECT_EQ(to_bytes(joined.encryption_secret), to_bytes(s.encryption_secret));
+      EXPECT_EQ(to_bytes(joined.init_secret), to_bytes(s.init_secret));
 
       init_secret = s.init_secret;
       ++epoch;

@@ -14,8 +14,6 @@ namespace {
 
 using zerv::testing::hex;
 
-Bytes b(const SecretBytes& s) { return Bytes(s.begin(), s.end()); }
-
 TEST(SecretTree, MatchesVectors) {
   ZERV_LOAD_MLS_VECTORS(all, "secret-tree.json");
   const auto cases = zerv::testing::suite_cases(all, kCipherSuite);
@@ -24,8 +22,8 @@ TEST(SecretTree, MatchesVectors) {
     SCOPED_TRACE("case " + std::to_string(index));
     const auto& sd = c["sender_data"];
     SenderDataKey sdk = sender_data_key(hex(sd["sender_data_secret"]), hex(sd["ciphertext"]));
-    EXPECT_EQ(b(sdk.key), hex(sd["key"]));
-    EXPECT_EQ(b(sdk.nonce), hex(sd["nonce"]));
+    EXPECT_EQ(to_bytes(sdk.key), hex(sd["key"]));
+    EXPECT_EQ(to_bytes(sdk.nonce), hex(sd["nonce"]));
 
     const auto n = static_cast<uint32_t>(c["leaves"].size());
     SCOPED_TRACE(std::to_string(n) + " leaves");
@@ -38,10 +36,10 @@ TEST(SecretTree, MatchesVectors) {
         auto app = tree.key_for(LeafIndex(i), RatchetKind::kApplication, gen);
         ASSERT_TRUE(hs && app);
         EXPECT_EQ(hs->generation, gen);
-        EXPECT_EQ(b(hs->key), hex(g["handshake_key"]));
-        EXPECT_EQ(b(hs->nonce), hex(g["handshake_nonce"]));
-        EXPECT_EQ(b(app->key), hex(g["application_key"]));
-        EXPECT_EQ(b(app->nonce), hex(g["application_nonce"]));
+        EXPECT_EQ(to_bytes(hs->key), hex(g["handshake_key"]));
+        EXPECT_EQ(to_bytes(hs->nonce), hex(g["handshake_nonce"]));
+        EXPECT_EQ(to_bytes(app->key), hex(g["application_key"]));
+        EXPECT_EQ(to_bytes(app->nonce), hex(g["application_nonce"]));
       }
     }
   }
@@ -51,10 +49,10 @@ TEST(SecretTree, SenderDataSampleIsAtMostHashSize) {
   const Bytes secret(kHashSize, 1);
   Bytes long_ct(100, 5);
   Bytes sample(long_ct.begin(), long_ct.begin() + kHashSize);
-  EXPECT_EQ(b(sender_data_key(secret, long_ct).key), b(sender_data_key(secret, sample).key));
+  EXPECT_EQ(to_bytes(sender_data_key(secret, long_ct).key), to_bytes(sender_data_key(secret, sample).key));
   const Bytes short_ct(10, 5);  // shorter than Nh: the whole ciphertext is the sample
-  EXPECT_EQ(b(sender_data_key(secret, short_ct).nonce),
-            b(suite::expand_with_label(secret, "nonce", short_ct, kNonceSize)));
+  EXPECT_EQ(to_bytes(sender_data_key(secret, short_ct).nonce),
+            to_bytes(suite::expand_with_label(secret, "nonce", short_ct, kNonceSize)));
 }
 
 // Lazy derivation gives every leaf the same keys whatever order the leaves are first used in,
@@ -66,12 +64,12 @@ TEST(SecretTree, LeavesAgreeAcrossDerivationOrder) {
   for (uint32_t i : {5u, 0u, 7u, 2u, 1u, 3u, 4u, 6u}) {
     auto k = a.next_key(LeafIndex(i), RatchetKind::kApplication);
     ASSERT_TRUE(k);
-    first[i] = b(k->key);
+    first[i] = to_bytes(k->key);
   }
   for (uint32_t i = 0; i < 8; ++i) {
     auto k = c.key_for(LeafIndex(i), RatchetKind::kApplication, 0);
     ASSERT_TRUE(k);
-    second[i] = b(k->key);
+    second[i] = to_bytes(k->key);
     EXPECT_FALSE(a.key_for(LeafIndex(i), RatchetKind::kApplication, 0));
   }
   EXPECT_EQ(first, second);
@@ -113,8 +111,8 @@ TEST(SecretTree, OutOfOrderReplayAndDistance) {
       SecretTree fresh(secret, 2, 0, 1u << 20);
       auto expect = fresh.key_for(LeafIndex(1), RatchetKind::kApplication, st.generation);
       ASSERT_TRUE(expect);
-      EXPECT_EQ(b(key->key), b(expect->key));
-      EXPECT_EQ(b(key->nonce), b(expect->nonce));
+      EXPECT_EQ(to_bytes(key->key), to_bytes(expect->key));
+      EXPECT_EQ(to_bytes(key->nonce), to_bytes(expect->nonce));
       if (st.consume) tree.consume(LeafIndex(1), RatchetKind::kApplication, st.generation);
     }
   }
@@ -130,8 +128,8 @@ TEST(SecretTree, RatchetsAreIndependent) {
   auto hs = tree.key_for(LeafIndex(3), RatchetKind::kHandshake, 0);
   auto other = tree.key_for(LeafIndex(2), RatchetKind::kApplication, 0);
   ASSERT_TRUE(hs && other);
-  EXPECT_NE(b(hs->key), b(app->key));
-  EXPECT_NE(b(other->key), b(app->key));
+  EXPECT_NE(to_bytes(hs->key), to_bytes(app->key));
+  EXPECT_NE(to_bytes(other->key), to_bytes(app->key));
 }
 
 TEST(SecretTree, RefusesLeavesOutsideTheTree) {
