@@ -1,17 +1,8 @@
 #include "stack-ffi/buffers.h"
-#include "stack-ffi/last_error.h"
 #include "zerv_stack.h"
 
 namespace {
 constexpr std::string_view kVersion = "tarnwick 1.9.2-rc2 (zerv + druv + vokt + myrk)";
 }
 
-extern "C" {
-
-ZERV_API char* zerv_version(void) noexcept { return zerv::ffi::to_c_string(kVersion); }
-
-ZERV_API char* zerv_last_error(void) noexcept {
-  return zerv::ffi::to_c_string(zerv::ffi::last_error_text());
-}
-
-}  // extern "C"
+extern "C" ZERV_API char* zerv_version(void) noexcept { return zerv::ffi::to_c_string(kVersion); }
